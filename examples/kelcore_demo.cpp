@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::printf("libkelcore demo\n");
+  return 0;
+}

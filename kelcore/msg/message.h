@@ -1,0 +1,138 @@
+// Messages: an id string, a severity, typed parameters and a format text
+// with numbered placeholders.
+//
+// Placeholders: "%d" (one decimal digit) shows parameter d; "%d'spec'"
+// formats it with a printf spec; "%x" for any other x shows x ("%%" is a
+// percent sign); a trailing "%" ends the text. Output is cut at 1023
+// characters.
+//
+// Texts returned by the static Format functions are arrays allocated with
+// new (std::nothrow) char[]: release them with delete[].
+//
+// Disposal: messages are released through tMSG::Dispose, which never frees
+// a static message such as tERRMSG::OutOfMemory.
+#ifndef KELCORE_MSG_MESSAGE_H
+#define KELCORE_MSG_MESSAGE_H
+
+#include <cstddef>
+#include <new>
+
+#include "kelcore/msg/parameter.h"
+#include "kelcore/platform/export.h"
+
+class KELCORE_API tMSG {
+ public:
+  enum eSEVERITY {
+    eINFORMATION = 0,
+    eSTOP = 1,
+    eERROR = 2,
+    eSEVERITY3 = 3,
+    eSEVERITY4 = 4
+  };
+
+  virtual ~tMSG();
+  // Same id string object, same severity, same number of parameters and
+  // pairwise equal parameters (compared with the left parameter's ==).
+  virtual int operator==(const tMSG &other) const;
+
+  unsigned int NumParms() const;
+  eSEVERITY GetSeverity() const;
+  const char *GetIdString() const;
+  // The format text (GetFormatStr); "<NULL> message" on a null object.
+  const char *GetText();
+  // The formatted text, computed on the first call and kept for the
+  // message's life; "Out of memory" (not kept) when it cannot be built.
+  const char *Format();
+  // The parameter at `index`, or a reference with null address.
+  const tPARAMETER &operator[](unsigned int index) const;
+
+  // Each appends a new parameter of the matching class; if it cannot be
+  // allocated a null parameter (shown as "NULL") is appended instead.
+  tMSG &operator<<(char value);
+  tMSG &operator<<(signed char value);
+  tMSG &operator<<(unsigned char value);
+  tMSG &operator<<(short value);
+  tMSG &operator<<(unsigned short value);
+  tMSG &operator<<(int value);
+  tMSG &operator<<(unsigned int value);
+  tMSG &operator<<(long value);
+  tMSG &operator<<(unsigned long value);
+  tMSG &operator<<(float value);
+  tMSG &operator<<(double value);
+  tMSG &operator<<(long double value);
+  tMSG &operator<<(const char *text);
+  tMSG &operator<<(tMSG *adopted);
+  tMSG &operator<<(tMSG &borrowed);
+  // Adopts `parm`; a static message destroys it at once instead.
+  tMSG &operator<<(tPARAMETER *parm);
+
+  // Formats `format` with `parms`; a new char[] text, or null without memory.
+  static char *Format(const char *format, const tPARMLIST &parms);
+  // Formats `format` with `count` freshly allocated parameters, which are
+  // adopted and destroyed; a new char[] text, or null without memory.
+  static char *Format(const char *format, unsigned int count, ...);
+
+  // The disposal step: destroys and frees a message unless it is static.
+  static void Dispose(tMSG *msg);
+  int IsStatic() const { return static_; }
+
+  // Messages are allocated through these so that the class-level delete,
+  // which leaves static messages alone, has matching allocation functions.
+  static void *operator new(std::size_t size) noexcept;
+  static void *operator new(std::size_t size, const std::nothrow_t &) noexcept;
+  static void *operator new(std::size_t size, void *where) noexcept { return where; }
+  static void operator delete(void *p);
+  static void operator delete(void *p, const std::nothrow_t &) noexcept;
+  static void operator delete(void *, void *) noexcept {}
+
+ protected:
+  tMSG(const char *id_string, eSEVERITY severity, int is_static);
+
+  virtual const char *GetFormatStr() = 0;
+  // A built-in format text for catalog messages whose catalog lacks the
+  // message; null here.
+  virtual const char *GetDefaultMsg();
+
+ private:
+  tMSG(const tMSG &);
+  tMSG &operator=(const tMSG &);
+
+  tPARMLIST parms_;
+  char *formatted_;
+  int static_;
+  eSEVERITY severity_;
+  const char *id_string_;
+};
+
+// A message with a literal format text (not owned).
+class KELCORE_API tMSGSTR : public tMSG {
+ public:
+  tMSGSTR(const char *format, const char *id_string, eSEVERITY severity);
+  ~tMSGSTR();
+
+ protected:
+  // For the library's static messages: sets the static flag.
+  tMSGSTR(const char *format, const char *id_string, eSEVERITY severity, int is_static);
+  const char *GetFormatStr();
+
+ private:
+  const char *format_;
+  friend class tERRMSG;
+};
+
+// Block-trace line: id string "Block trace log message", severity 0.
+class KELCORE_API tTRACEMSG : public tMSGSTR {
+ public:
+  explicit tTRACEMSG(const char *format);
+  ~tTRACEMSG();
+};
+
+// The library's one static message, used wherever a message cannot be
+// allocated. Streaming parameters into it or disposing of it has no effect.
+class KELCORE_API tERRMSG {
+ public:
+  static const char *const OutOfMemoryStr;  // "Out of memory"
+  static tMSGSTR OutOfMemory;  // id "Out of memory object", severity eERROR
+};
+
+#endif  // KELCORE_MSG_MESSAGE_H

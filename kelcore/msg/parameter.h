@@ -1,0 +1,138 @@
+// Typed message parameters and the owning parameter list.
+//
+// A message carries an ordered list of parameters; each knows its own type
+// and prints itself into a character buffer, either with its type's default
+// printf conversion or with a conversion ("spec") that the message text
+// supplies, as in "%0'%08X'". Buffers handed to Format hold 1024 bytes; a
+// parameter's text must fit in 1023 characters.
+//
+// Copying: parameters that own heap data (tPARM_STRING, tPARM_MSG) and the
+// list itself cannot be copied; the plain-value parameters copy trivially.
+#ifndef KELCORE_MSG_PARAMETER_H
+#define KELCORE_MSG_PARAMETER_H
+
+#include <iosfwd>
+
+#include "kelcore/platform/export.h"
+
+class tMSG;
+
+class KELCORE_API tPARAMETER {
+ public:
+  virtual ~tPARAMETER();
+  // Writes the parameter's text into `buf` (1024 bytes). A null or empty
+  // `spec` selects the class's default conversion.
+  virtual void Format(char *buf, const char *spec) const = 0;
+  // Non-zero when both parameters are of the same class (and, in the derived
+  // classes, hold equal values). Parameters of different classes are never
+  // equal: tPARM_INT(5) != tPARM_UINT(5).
+  virtual int operator==(const tPARAMETER &other) const;
+
+ protected:
+  tPARAMETER();
+  explicit tPARAMETER(const void *type_tag);
+  // vsprintf into buf; no bound of its own (the caller's spec must fit).
+  static void PrintfFormat(char *buf, const char *format, ...);
+
+  // Identity of the concrete class: the address of a private static object
+  // of that class; never dereferenced.
+  const void *type_tag_;
+};
+
+#define KELCORE_DECLARE_SCALAR_PARM(CLASS, TYPE)                 \
+  class KELCORE_API CLASS : public tPARAMETER {                  \
+   public:                                                       \
+    explicit CLASS(TYPE value);                                  \
+    ~CLASS();                                                    \
+    void Format(char *buf, const char *spec) const;              \
+    int operator==(const tPARAMETER &other) const;               \
+    TYPE Value() const { return value_; }                        \
+                                                                 \
+   private:                                                      \
+    TYPE value_;                                                 \
+  }
+
+KELCORE_DECLARE_SCALAR_PARM(tPARM_CHAR, char);
+KELCORE_DECLARE_SCALAR_PARM(tPARM_SHORT, short);
+KELCORE_DECLARE_SCALAR_PARM(tPARM_USHORT, unsigned short);
+KELCORE_DECLARE_SCALAR_PARM(tPARM_INT, int);
+KELCORE_DECLARE_SCALAR_PARM(tPARM_UINT, unsigned int);
+KELCORE_DECLARE_SCALAR_PARM(tPARM_LONG, long);
+KELCORE_DECLARE_SCALAR_PARM(tPARM_ULONG, unsigned long);
+KELCORE_DECLARE_SCALAR_PARM(tPARM_FLOAT, float);
+KELCORE_DECLARE_SCALAR_PARM(tPARM_DOUBLE, double);
+KELCORE_DECLARE_SCALAR_PARM(tPARM_LDOUBLE, long double);
+
+#undef KELCORE_DECLARE_SCALAR_PARM
+
+// A text parameter: keeps its own heap copy of the text (null stays null).
+class KELCORE_API tPARM_STRING : public tPARAMETER {
+ public:
+  explicit tPARM_STRING(const char *text);
+  ~tPARM_STRING();
+  void Format(char *buf, const char *spec) const;
+  // Equal when both texts are absent, or both present and byte-identical.
+  int operator==(const tPARAMETER &other) const;
+  const char *Value() const { return text_; }
+
+ private:
+  tPARM_STRING(const tPARM_STRING &);
+  tPARM_STRING &operator=(const tPARM_STRING &);
+  char *text_;
+};
+
+// A message shown as a parameter of another message. Built from a pointer it
+// adopts the message and disposes of it; built from a reference it borrows.
+// The spec is ignored: the text is the message's formatted text, cut to
+// 1023 characters.
+class KELCORE_API tPARM_MSG : public tPARAMETER {
+ public:
+  explicit tPARM_MSG(tMSG *adopted);
+  explicit tPARM_MSG(tMSG &borrowed);
+  ~tPARM_MSG();
+  void Format(char *buf, const char *spec) const;
+  int operator==(const tPARAMETER &other) const;
+  tMSG *Message() const { return msg_; }
+
+ private:
+  tPARM_MSG(const tPARM_MSG &);
+  tPARM_MSG &operator=(const tPARM_MSG &);
+  tMSG *msg_;
+  int borrowed_;
+};
+
+// Ordered, owning list of parameters. A null parameter may be stored; it
+// shows as "NULL" when a message is formatted.
+class KELCORE_API tPARMLIST {
+ public:
+  tPARMLIST();
+  ~tPARMLIST();
+
+  // Appends `parm` and returns its index. Without memory for the list node
+  // the parameter is not adopted (the caller keeps it) and the result is
+  // 0xFFFFFFFF.
+  unsigned int Add(tPARAMETER *parm);
+  // The parameter at `index` in order of addition. When there is none the
+  // reference's address is null: callers test &list[i] before use.
+  const tPARAMETER &operator[](unsigned int index) const;
+  unsigned int GetItemsInContainer() const;
+
+ private:
+  tPARMLIST(const tPARMLIST &);
+  tPARMLIST &operator=(const tPARMLIST &);
+
+  struct tNODE {
+    tNODE *next;
+    tPARAMETER *parm;
+  };
+  tNODE *head_;
+  unsigned int count_;
+};
+
+// Writes the parameter's default text.
+KELCORE_API std::ostream &operator<<(std::ostream &os, const tPARAMETER &parm);
+// Writes the parameter's default text, then destroys it (for parameters
+// created inline with new). A null pointer writes nothing.
+KELCORE_API std::ostream &operator<<(std::ostream &os, tPARAMETER *parm);
+
+#endif  // KELCORE_MSG_PARAMETER_H

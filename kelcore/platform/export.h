@@ -1,0 +1,24 @@
+// The one export macro of libkelcore.
+//
+// The library is built with hidden symbol visibility, so nothing leaves the
+// shared object or DLL unless it is marked KELCORE_API. Users of a static
+// build define KELCORE_STATIC (the CMake package and kelcore.pc do it for
+// them). This header is deliberately free of system headers.
+#ifndef KELCORE_PLATFORM_EXPORT_H
+#define KELCORE_PLATFORM_EXPORT_H
+
+#if defined(KELCORE_STATIC)
+#  define KELCORE_API
+#elif defined(_WIN32) || defined(__CYGWIN__)
+#  if defined(KELCORE_BUILDING)
+#    define KELCORE_API __declspec(dllexport)
+#  else
+#    define KELCORE_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define KELCORE_API __attribute__((visibility("default")))
+#else
+#  define KELCORE_API
+#endif
+
+#endif  // KELCORE_PLATFORM_EXPORT_H
