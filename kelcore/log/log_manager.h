@@ -1,0 +1,96 @@
+// The library's one, process-wide log and the gate every record goes
+// through.
+//
+// A record is tagged with a class label (such as "os" or "thread") and a set
+// of level bits. It is written only while logging is active (pLogFile is not
+// null), when every one of its level bits is enabled in LevelMask and its
+// label is accepted by pClassNames. The protocol, the same everywhere:
+//
+//   if (tLOGMGR::pLogFile && tLOGMGR::Begin("os", 0xC0)) {
+//     *tLOGMGR::pLogFile << "the record's text" << '\n';
+//     tLOGMGR::End();
+//   }
+//
+// Begin takes the log's lock and keeps it only when it grants; a refused
+// record writes nothing and does not call End. One process-wide flag
+// (Processing) refuses a record that would start while another is being
+// written, so formatting a record can never write a record of its own.
+//
+// Start-up and shutdown of the log (the stream, its start and stop lines)
+// belong to the application's run sequence; Suspend, Resume, SetStampFmt and
+// SetSyncObj take no lock and are meant for times when one thread runs.
+#ifndef KELCORE_LOG_LOG_MANAGER_H
+#define KELCORE_LOG_LOG_MANAGER_H
+
+#include <iosfwd>
+
+#include "kelcore/platform/export.h"
+
+class tPHYSYNCOBJ;
+
+class KELCORE_API tLOGDEFS {
+ public:
+  // Level bits, held in an unsigned int. A record asks for a set of bits; it
+  // is written when all of them are enabled (a record asking for none is
+  // written whenever logging is active).
+  enum eLEVELS {
+    eNONE = 0x00,          // error-list entries
+    eAPP = 0x01,           // messages shown by the display operations ("app")
+    eTRACE = 0x10,         // block-trace enter and leave lines
+    eTRACE_SILENCE = 0x20, // block traces that silence nested traces
+    eERRORS = 0xC0,        // error-list separators ("error"), file operations
+                           // ("os", "cstream")
+    eTHREAD = 0xC4         // changes of a thread's last error ("thread")
+  };
+};
+
+class KELCORE_API tLOGMGR {
+ public:
+  // The stream records go to; null means logging is off. Not owned.
+  static std::ostream *pLogFile;
+  // Enabled level bits.
+  static unsigned int LevelMask;
+  // The stream put aside by Suspend.
+  static std::ostream *pStream;
+  // Non-zero while a record is being written.
+  static int Processing;
+  // The lock that serialises records; owned. Null: records are not
+  // serialised.
+  static tPHYSYNCOBJ *pSyncObj;
+  // Accepted class labels separated by ";"; not owned. Null or empty accepts
+  // every label.
+  static const char *pClassNames;
+  // Time-stamp format written before each granted record (a message text:
+  // %0 process id, %1 thread id, %2 year, %3 month, %4 day, %5 hour,
+  // %6 minute, %7 second); owned. Null or empty: no stamp.
+  static char *pStampStr;
+
+  // Asks to write one record with class label `label` (null: any) and level
+  // bits `levels`. Non-zero: granted; write the text and a line end to
+  // *pLogFile, then call End. Zero: refused; write nothing, do not call End.
+  static int Begin(const char *label, unsigned int levels);
+  // Finishes a granted record and releases the lock.
+  static void End();
+  // Non-zero when `label` is accepted: a null label, no class labels at all,
+  // or a label that begins with one of the items of pClassNames (an empty
+  // item, as in "os;;app" or "os;", accepts every label).
+  static int Match(const char *label);
+
+  // Puts the stream aside: logging is off until Resume.
+  static void Suspend();
+  // Makes the stream put aside by Suspend the log stream again, if there is
+  // one.
+  static void Resume();
+  // Replaces the stamp format with a copy of `format` (null: no stamp). If
+  // the copy cannot be allocated the log runs without a stamp.
+  static void SetStampFmt(const char *format);
+  // Destroys the current lock object and installs `sync`, which the log now
+  // owns; null leaves the log without a lock.
+  static void SetSyncObj(tPHYSYNCOBJ *sync);
+
+ private:
+  // Writes the stamp for the record just granted.
+  static void WriteStamp();
+};
+
+#endif  // KELCORE_LOG_LOG_MANAGER_H
