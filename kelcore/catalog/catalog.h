@@ -1,0 +1,148 @@
+// Message catalogs (tMSGCAT) and catalog messages (tCATMSG).
+//
+// A tMSGCAT is a handle to one named catalog (name, version, optional
+// language) whose texts live in one of the registered message files. It
+// finds its catalog lazily, on the first text request; until a message file
+// exists, every text request fails with the MSGFILE module's set-0 message 3
+// ("Message file not opened") as the thread's last error, and tries again
+// the next time.
+//
+// A tCATMSG is a message whose format text comes from a catalog, by set and
+// message number. When the catalog cannot give the text, the message falls
+// back to its class's default text (GetDefaultMsg) and then to a built-in
+// description of the failed lookup, such as
+//   "Message file not opened (OS library message catalog, set:0, msg:2)".
+// Formatting never changes the thread's last error.
+//
+// Texts handed to callers (GetMsg) are arrays allocated with
+// new (std::nothrow) char[]: release them with delete[].
+#ifndef KELCORE_CATALOG_CATALOG_H
+#define KELCORE_CATALOG_CATALOG_H
+
+#include "kelcore/msg/message.h"
+#include "kelcore/platform/export.h"
+
+class tMSGFILE;
+class tMSGCAT_LOOKUP;
+
+class KELCORE_API tMSGCAT {
+ public:
+  // An unnamed catalog (three nulls).
+  tMSGCAT();
+  // Unbound (no file yet); then SetCatalog(name, version, language).
+  tMSGCAT(const char *name, const char *version, const char *language);
+  // Copies duplicate every field; each object owns its own texts. Without
+  // memory the copy lacks the texts that could not be duplicated (copy
+  // construction) or stays unchanged (assignment), and the thread's last
+  // error is tERRMSG::OutOfMemory.
+  tMSGCAT(const tMSGCAT &other);
+  tMSGCAT &operator=(const tMSGCAT &other);
+  virtual ~tMSGCAT();
+
+  // Replaces name and version with copies (a null argument leaves none) and
+  // the language with the first 8 characters of `language` (null or empty:
+  // any language). The binding to a message file is kept. 0, or 0xFFFFFFFF
+  // with tERRMSG::OutOfMemory as the last error (nothing changed).
+  unsigned int SetCatalog(const char *name, const char *version, const char *language);
+
+  // The catalog's name, which is also its id.
+  const char *GetId() const;
+  const char *GetVersion() const;
+  // The requested language; empty means any.
+  const char *GetLanguage() const;
+
+  // 0 and, in *text, a new char[] copy of the text of (setId, msgId) that
+  // the caller releases with delete[]. Otherwise an error result with a
+  // MSGFILE module message as the thread's last error, and *text null: 1 set
+  // or message not found, 10 catalog in no message file, 0xFFFFFFFF any
+  // other failure (no message file at all, corrupt catalog, version
+  // mismatch, out of memory).
+  unsigned int GetMsg(unsigned int setId, unsigned int msgId, char **text);
+  // 0 and the smallest set id not below `setId`; results as GetMsg.
+  unsigned int GetNextSetId(unsigned int setId, unsigned int *nextSetId);
+  // 0 and the smallest message id of the set not below `msgId`.
+  unsigned int GetNextMsgId(unsigned int setId, unsigned int msgId, unsigned int *nextMsgId);
+
+ private:
+  friend class tMSGCAT_LOOKUP;
+
+  // Copy of a catalog's header record.
+  struct tHEADER {
+    unsigned int reserved;
+    unsigned int first_set;  // catalog-relative offset of the first set record
+    unsigned int length;     // the whole catalog's length in bytes
+    unsigned int width;      // bytes per character of the texts: 1 or 2
+    char language[9];
+  };
+  // One entry of a set's index.
+  struct tINDEX {
+    unsigned int msg_id;  // 0xFFFFFFFF: past the set's last entry
+    unsigned int offset;  // catalog-relative offset of the message record
+  };
+  enum { cWINDOW = 10 };
+  // Where the catalog was found and what of it is in memory; owned by the
+  // message-file lookup (catalog_lookup.h).
+  struct tLOOKUP_STATE {
+    tMSGFILE *file;           // not owned; null until located
+    unsigned int cat_start;   // file offset of the catalog; 0xFFFFFFFF until located
+    tHEADER header;
+    unsigned int set_id;      // set record read last
+    unsigned int set_count;   // its message count
+    tINDEX window[cWINDOW];   // consecutive index entries of that set
+  };
+
+  // Appends the catalog context to `msg` (not null) and returns it: the
+  // message file's name, or "<undefined>" while the catalog has no file,
+  // then the catalog's name.
+  tMSG &AddErrorContext(tMSG *msg) const;
+  // Records "Message file not opened" and returns 0xFFFFFFFF.
+  unsigned int NoMessageFile() const;
+  void Unbind();
+
+  tLOOKUP_STATE state_;
+  char language_[9];
+  char *name_;
+  char *version_;
+};
+
+class KELCORE_API tCATMSG : public tMSG {
+ public:
+  // A message with `idString` and `severity` whose text is message `msgId`
+  // of set `setId` in `catalog` (not owned; it must outlive the message).
+  tCATMSG(tMSGCAT *catalog, unsigned int setId, unsigned int msgId, const char *idString,
+          eSEVERITY severity);
+  virtual ~tCATMSG();
+
+  // tMSG's equality, and the other message is a catalog message of the same
+  // catalog object, set and number.
+  virtual int operator==(const tMSG &other) const;
+
+  unsigned int GetSetId() const;
+  unsigned int GetMsgId() const;
+  tMSGCAT *GetCatalog() const;
+
+ protected:
+  // The catalog's text as stored; else the class's default text; else a
+  // built-in description of the failed lookup formatted with the catalog's
+  // name, the set and the number. Computed once and kept (a default text is
+  // returned, not kept). The thread's last error is the same afterwards.
+  //
+  // The built-in description is the MSGFILE module's text for this message's
+  // own number when this is a MSGFILE module message; otherwise the text for
+  // the MSGFILE message that the failed lookup itself recorded (so that the
+  // text names the actual cause, for example "Message file not opened");
+  // otherwise "Message catalog error (%0, set:%1, msg:%2)". An error that
+  // was pending before the message was formatted plays no part.
+  virtual const char *GetFormatStr();
+
+ private:
+  tCATMSG(const tCATMSG &);
+  tCATMSG &operator=(const tCATMSG &);
+
+  tMSGCAT *catalog_;
+  char *format_;
+  unsigned int set_id_;
+  unsigned int msg_id_;
+};
+
+#endif  // KELCORE_CATALOG_CATALOG_H

@@ -1,0 +1,22 @@
+// Table translation of codes: system error codes to status codes.
+#ifndef KELCORE_ERROR_UTIL_H
+#define KELCORE_ERROR_UTIL_H
+
+#include "kelcore/platform/export.h"
+
+class KELCORE_API tUTIL {
+ public:
+  // One row of a translation table. A table is an array of rows ended by a
+  // row whose `value` is 0; that row's `result` is the default.
+  struct tXLATETBL {
+    unsigned int value;
+    unsigned int result;
+  };
+
+  // The result of the first row whose value equals `value`, else the end
+  // row's result. 0 ends the table, so it always gives the default. A null
+  // table gives 0xFFFFFFFF.
+  static unsigned int Xlate(unsigned int value, const tXLATETBL *table);
+};
+
+#endif  // KELCORE_ERROR_UTIL_H
