@@ -1,16 +1,32 @@
-# Thin wrapper around CMake presets; every target works from a fresh clone.
-# `make demo` and `make test` are the README's two set-up commands.
+# Thin wrapper around the CMake presets (CMakePresets.json); every target
+# works from a fresh clone and first installs the Debian packages it needs
+# (scripts/ensure-packages). `make demo` and `make test` are the README's two
+# set-up commands. docs/building.md describes each target.
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
+BENCH_ARGS ?=
 
-.PHONY: all demo test test-windows sanitize tsan bench fuzz install-test deps deps-windows deps-fuzz clean
+PACKAGES_NATIVE  := cmake ninja-build g++ libgtest-dev googletest pkg-config
+PACKAGES_WINDOWS := cmake ninja-build g++-mingw-w64-x86-64 wine64 googletest
+PACKAGES_FUZZ    := cmake ninja-build clang libclang-rt-dev
+PACKAGES_BENCH   := cmake ninja-build g++ libbenchmark-dev
+
+WINEPREFIX_DIR := build/windows/wineprefix
+
+.PHONY: all demo test test-windows sanitize asan tsan fuzz bench install-test \
+        deps deps-windows deps-fuzz deps-bench clean
 
 all: test
 
-# Packages a fresh Debian machine of this kind lacks for the native build.
 deps:
-	@scripts/ensure-packages cmake ninja-build g++ libgtest-dev googletest
+	@scripts/ensure-packages $(PACKAGES_NATIVE)
+deps-windows:
+	@scripts/ensure-packages $(PACKAGES_WINDOWS)
+deps-fuzz:
+	@scripts/ensure-packages $(PACKAGES_FUZZ)
+deps-bench:
+	@scripts/ensure-packages $(PACKAGES_BENCH)
 
 demo: deps
 	cmake --preset native
@@ -22,5 +38,45 @@ test: deps
 	cmake --build --preset native -j $(JOBS)
 	ctest --preset native -j $(JOBS)
 
+# Cross-builds for Windows and runs the whole suite under Wine. The test
+# programs link the static library; kelcore.dll is built as well and the
+# consumer program runs against it. The Wine server is stopped at the end,
+# pass or fail, so that nothing outlives the run.
+test-windows: deps-windows
+	cmake --preset windows
+	cmake --build --preset windows -j $(JOBS)
+	scripts/wine-run $(WINEPREFIX_DIR) --init
+	ctest --preset windows -j $(JOBS); status=$$?; \
+	  scripts/wine-run $(WINEPREFIX_DIR) --shutdown; exit $$status
+
+sanitize: asan tsan
+
+asan: deps
+	cmake --preset asan-ubsan
+	cmake --build --preset asan-ubsan -j $(JOBS)
+	ctest --preset asan-ubsan -j $(JOBS)
+
+# Only the concurrency test programs (tests/CMakeLists.txt names them).
+tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
+
+fuzz: deps-fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	scripts/run-fuzz build/fuzz $(FUZZ_SECONDS)
+
+bench: deps-bench
+	cmake --preset bench
+	cmake --build --preset bench -j $(JOBS)
+	scripts/run-bench build/bench $(BENCH_ARGS)
+
+install-test: deps
+	cmake --preset native
+	cmake --build --preset native -j $(JOBS)
+	scripts/install-test build/native
+
 clean:
+	@if [ -d $(WINEPREFIX_DIR) ]; then scripts/wine-run $(WINEPREFIX_DIR) --shutdown; fi
 	rm -rf build
