@@ -417,9 +417,19 @@ void AtForkChild() {
     r->count = 0;
     r->held_prev = r->held_next = nullptr;
     if (r->fd >= 0) {
+      // The mapping refers to the parent's description as much as the
+      // descriptor does: both must go.
       close(r->fd);
+      munmap(r->state, static_cast<size_t>(kLockFileSize));
+      r->state = &r->local_state;
       r->fd = OpenLockFile(r->path);
-      if (r->fd < 0 || !JoinPresence(r->fd)) r->broken = true;
+      void *p = MAP_FAILED;
+      if (r->fd >= 0) {
+        p = mmap(nullptr, static_cast<size_t>(kLockFileSize), PROT_READ | PROT_WRITE, MAP_SHARED,
+                 r->fd, 0);
+      }
+      if (p != MAP_FAILED) r->state = static_cast<unsigned char *>(p);
+      if (p == MAP_FAILED || !JoinPresence(r->fd)) r->broken = true;
     }
   }
   t_held.head = nullptr;
