@@ -79,8 +79,9 @@ class KELCORE_API tTHREAD {
   tTHREAD &operator=(const tTHREAD &);
 
   void Init(int automatic);
-  // Grows every listed thread's block for a newly declared slot.
-  static void ResizeTLS(tTLSDEF *def);
+  // Grows every listed thread's block (of `old_size` bytes) for a newly
+  // declared slot.
+  static void ResizeTLS(tTLSDEF *def, unsigned int old_size);
   // Replaces the calling thread's last error without writing a record and
   // without disposing of the old one, which is returned. Used where a
   // record's own formatting must leave the last error as it found it.
@@ -101,7 +102,9 @@ class KELCORE_API tTLSDEF {
  public:
   // Registers a slot of `size` bytes. `construct` (may be null) is called
   // with the slot's address in every new block, and in every existing block
-  // at once; `destruct` (may be null) before a block is freed.
+  // at once; `destruct` (may be null) before a block is freed. Constructor
+  // callbacks run while the thread list is locked: they must not use the
+  // library (no last error, no log records). Destructor callbacks may.
   tTLSDEF(unsigned int size, void (*construct)(void *), void (*destruct)(void *));
 
   // This slot in the calling thread's block; null without memory.
@@ -119,6 +122,10 @@ class KELCORE_API tTLSDEF {
 
   tTLSDEF(const tTLSDEF &);
   tTLSDEF &operator=(const tTLSDEF &);
+
+  // Runs the destructor callbacks of `defs` and the definitions declared
+  // before it, except `skip`, on `block`.
+  static void RunDestructors(void *block, const tTLSDEF *defs, const tTLSDEF *skip);
 
   tTLSDEF *next_;
   unsigned int offset_;

@@ -1,0 +1,68 @@
+#include "kelcore/platform/thread_exit.h"
+
+#include <pthread.h>
+
+#include <cstdlib>
+
+#include "kelcore/sync/thread.h"
+
+namespace kelsys {
+namespace {
+
+struct ThreadCache {
+  void *object;
+  unsigned long epoch;
+};
+
+// Trivially constructed and destroyed, so it stays readable while the
+// thread-specific destructors below run at thread exit.
+thread_local ThreadCache t_cache = {nullptr, 0};
+
+void OnThreadExit(void *) {
+  // If a slot's destructor callback brings a new automatic object to life,
+  // WatchThreadExit arms the key again and the system calls us once more.
+  tTHREAD::DeleteAutoThreadObject();
+}
+
+void OnProcessExit() { tTHREAD::DeleteAutoThreadObject(); }
+
+struct ExitKey {
+  pthread_key_t key;
+  bool valid;
+  ExitKey() : key(), valid(pthread_key_create(&key, OnThreadExit) == 0) {
+    // Thread-specific destructors do not run for the thread that ends the
+    // process. Registered on first use, after the library's own static
+    // objects exist, so it runs before they are destroyed.
+    std::atexit(OnProcessExit);
+  }
+};
+
+// Created race-free on first use. Its destructor is trivial and the key is
+// never deleted, so threads that end while the process is being torn down
+// still find it.
+ExitKey &Key() {
+  static ExitKey key;
+  return key;
+}
+
+}  // namespace
+
+void *GetThreadCache(unsigned long *epoch) {
+  *epoch = t_cache.epoch;
+  return t_cache.object;
+}
+
+void SetThreadCache(void *object, unsigned long epoch) {
+  t_cache.object = object;
+  t_cache.epoch = epoch;
+}
+
+void WatchThreadExit() {
+  ExitKey &k = Key();
+  if (!k.valid || pthread_getspecific(k.key) != nullptr) return;
+  // Any non-null value arms the destructor; if the key's storage cannot be
+  // allocated the object outlives its thread (it stays in the list).
+  pthread_setspecific(k.key, &k);
+}
+
+}  // namespace kelsys

@@ -1,0 +1,33 @@
+// What the thread objects need from the system: a per-thread cache and a
+// hook that runs when a thread ends.
+//
+// The cache holds, for the calling thread only, the address of its thread
+// object and the list epoch at which it was found. Both start at zero in
+// every thread and live exactly as long as the thread; reading or writing
+// them never changes the system's last-error code.
+//
+// Ending threads. Exactly one mechanism per build deletes the automatic
+// thread object of a thread that ends (tTHREAD::DeleteAutoThreadObject):
+// - POSIX, shared or static library: a thread-specific key whose destructor
+//   runs when the thread ends (armed by WatchThreadExit), and an atexit
+//   handler for the thread that ends the process.
+// - Windows DLL: DllMain on thread detach and process detach (it fires for
+//   every thread without arming).
+// - Windows static library: a TLS callback of the program on thread detach,
+//   and an atexit handler for the thread that ends the process.
+#ifndef KELCORE_PLATFORM_THREAD_EXIT_H
+#define KELCORE_PLATFORM_THREAD_EXIT_H
+
+namespace kelsys {
+
+// The calling thread's cached object (null if none) and its epoch.
+void *GetThreadCache(unsigned long *epoch);
+void SetThreadCache(void *object, unsigned long epoch);
+
+// Called each time the library creates an automatic thread object on the
+// calling thread: makes sure the object is deleted when the thread ends.
+void WatchThreadExit();
+
+}  // namespace kelsys
+
+#endif  // KELCORE_PLATFORM_THREAD_EXIT_H
