@@ -6,9 +6,22 @@
 #ifndef KELCORE_KELCORE_H
 #define KELCORE_KELCORE_H
 
+#include "kelcore/platform/export.h"
+
+#include "kelcore/app/os_calls.h"
+#include "kelcore/catalog/catalog.h"
+#include "kelcore/catalog/catalog_lookup.h"
+#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/error/error_list.h"
+#include "kelcore/error/os_error.h"
+#include "kelcore/error/status.h"
+#include "kelcore/error/util.h"
+#include "kelcore/log/log_manager.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/msg/parameter.h"
-#include "kelcore/platform/export.h"
 #include "kelcore/sync/lock.h"
+#include "kelcore/sync/thread.h"
+#include "kelcore/text/nls_string.h"
+#include "kelcore/time/datetime.h"
 
 #endif  // KELCORE_KELCORE_H
