@@ -19,7 +19,7 @@
 // left alone when disposed of. Callers append parameters and hand the
 // message to tTHREAD::SetLastError:
 //
-//   tTHREAD::SetLastError(kelrec::NewLibraryError(5) << id);
+//   tTHREAD::SetLastError(*kelrec::NewLibraryError(5) << id);
 //
 // Module catalogs are built when the library is loaded, before any client
 // code runs, in the order of the table below, and destroyed at process exit.
