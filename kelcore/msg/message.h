@@ -2,20 +2,28 @@
 // with numbered placeholders.
 //
 // Placeholders: "%d" (one decimal digit) shows parameter d; "%d'spec'"
-// formats it with a printf spec; "%x" for any other x shows x ("%%" is a
-// percent sign); a trailing "%" ends the text. Output is cut at 1023
-// characters.
+// formats it with a printf spec (its first 15 characters; an unclosed spec
+// runs to the end of the text); "%x" for any other x shows x ("%%" is a
+// percent sign); a trailing "%" ends the text. A missing or null parameter
+// shows as "NULL". A spec that does not suit the parameter's type, or could
+// do harm ("%n", "%s" for a number, huge widths), is ignored and the
+// parameter shows with its default conversion (see parameter.h). Output is
+// cut at 1023 characters.
 //
 // Texts returned by the static Format functions are arrays allocated with
 // new (std::nothrow) char[]: release them with delete[].
 //
 // Disposal: messages are released through tMSG::Dispose, which never frees
-// a static message such as tERRMSG::OutOfMemory.
+// a static message such as tERRMSG::OutOfMemory. `delete` on a message works
+// for heap messages too, but it runs the destructor even on a static one.
+//
+// Copying messages is not possible.
 #ifndef KELCORE_MSG_MESSAGE_H
 #define KELCORE_MSG_MESSAGE_H
 
 #include <cstddef>
 #include <new>
+#include <type_traits>
 
 #include "kelcore/msg/parameter.h"
 #include "kelcore/platform/export.h"
@@ -41,13 +49,17 @@ class KELCORE_API tMSG {
   // The format text (GetFormatStr); "<NULL> message" on a null object.
   const char *GetText();
   // The formatted text, computed on the first call and kept for the
-  // message's life; "Out of memory" (not kept) when it cannot be built.
+  // message's life; "Out of memory" (not kept) when it cannot be built. A
+  // static message whose text has no "%" returns its text itself, so the
+  // out-of-memory message formats without allocating, from any thread.
   const char *Format();
   // The parameter at `index`, or a reference with null address.
   const tPARAMETER &operator[](unsigned int index) const;
 
   // Each appends a new parameter of the matching class; if it cannot be
-  // allocated a null parameter (shown as "NULL") is appended instead.
+  // allocated a null parameter (shown as "NULL") is appended instead. When
+  // even the list has no room the parameter is dropped (and an adopted
+  // message disposed of).
   tMSG &operator<<(char value);
   tMSG &operator<<(signed char value);
   tMSG &operator<<(unsigned char value);
@@ -67,6 +79,7 @@ class KELCORE_API tMSG {
   tMSG &operator<<(tPARAMETER *parm);
 
   // Formats `format` with `parms`; a new char[] text, or null without memory.
+  // A null `format` formats as an empty text.
   static char *Format(const char *format, const tPARMLIST &parms);
   // Formats `format` with `count` freshly allocated parameters, which are
   // adopted and destroyed; a new char[] text, or null without memory.
@@ -80,13 +93,17 @@ class KELCORE_API tMSG {
   // which leaves static messages alone, has matching allocation functions.
   static void *operator new(std::size_t size) noexcept;
   static void *operator new(std::size_t size, const std::nothrow_t &) noexcept;
-  static void *operator new(std::size_t size, void *where) noexcept { return where; }
+  static void *operator new(std::size_t, void *where) noexcept { return where; }
   static void operator delete(void *p);
   static void operator delete(void *p, const std::nothrow_t &) noexcept;
   static void operator delete(void *, void *) noexcept {}
 
  protected:
-  tMSG(const char *id_string, eSEVERITY severity, int is_static);
+  // constexpr so that a message in static storage is initialised before any
+  // code runs and can be handed out during other objects' construction.
+  constexpr tMSG(const char *id_string, eSEVERITY severity, int is_static)
+      : parms_(), formatted_(nullptr), static_(is_static), severity_(severity),
+        id_string_(id_string) {}
 
   virtual const char *GetFormatStr() = 0;
   // A built-in format text for catalog messages whose catalog lacks the
@@ -112,7 +129,9 @@ class KELCORE_API tMSGSTR : public tMSG {
 
  protected:
   // For the library's static messages: sets the static flag.
-  tMSGSTR(const char *format, const char *id_string, eSEVERITY severity, int is_static);
+  constexpr tMSGSTR(const char *format, const char *id_string, eSEVERITY severity,
+                    int is_static)
+      : tMSG(id_string, severity, is_static), format_(format) {}
   const char *GetFormatStr();
 
  private:
@@ -134,5 +153,21 @@ class KELCORE_API tERRMSG {
   static const char *const OutOfMemoryStr;  // "Out of memory"
   static tMSGSTR OutOfMemory;  // id "Out of memory object", severity eERROR
 };
+
+// `a == b` for two messages of different classes (a tMSGSTR and a
+// tTRACEMSG, say): under C++20 the member operator and its reversed form tie
+// and the call is ambiguous. This exact-match template is chosen instead and
+// calls the left message's (virtual) operator==, as C++11 to C++17 do.
+namespace kelcore_detail {
+template <class A, class B,
+          bool = std::is_base_of<tMSG, A>::value && std::is_base_of<tMSG, B>::value>
+struct tMSG_PAIR {};
+template <class A, class B> struct tMSG_PAIR<A, B, true> { typedef int type; };
+}  // namespace kelcore_detail
+
+template <class A, class B>
+inline typename kelcore_detail::tMSG_PAIR<A, B>::type operator==(const A &a, const B &b) {
+  return static_cast<const tMSG &>(a).operator==(static_cast<const tMSG &>(b));
+}
 
 #endif  // KELCORE_MSG_MESSAGE_H

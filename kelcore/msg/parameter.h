@@ -3,8 +3,21 @@
 // A message carries an ordered list of parameters; each knows its own type
 // and prints itself into a character buffer, either with its type's default
 // printf conversion or with a conversion ("spec") that the message text
-// supplies, as in "%0'%08X'". Buffers handed to Format hold 1024 bytes; a
-// parameter's text must fit in 1023 characters.
+// supplies, as in "%0'%08X'". Buffers handed to Format hold 1024 bytes; the
+// text written there is always cut to 1023 characters and NUL-terminated.
+//
+// Specs come from message texts, which may come from files, so a spec is
+// checked before it is used: it must hold exactly one conversion that suits
+// the parameter's type (flags "-+ 0#" where C defines them for that
+// conversion, a width and a precision of at most 1023, the length modifier
+// of the type: none, "h" or "hh" for the int-sized classes, "l" for the long
+// classes, none or "l" for float and double, "L" for long double, none for
+// text), literal text and "%%" around it, and no "%n", "*" or "$". A spec
+// that fails the check is ignored: the parameter shows with its default
+// conversion, as with an empty spec.
+//
+// tPARM_LONG and tPARM_ULONG keep the native long, so no value is cut where
+// long has 64 bits.
 //
 // Copying: parameters that own heap data (tPARM_STRING, tPARM_MSG) and the
 // list itself cannot be copied; the plain-value parameters copy trivially.
@@ -12,6 +25,7 @@
 #define KELCORE_MSG_PARAMETER_H
 
 #include <iosfwd>
+#include <type_traits>
 
 #include "kelcore/platform/export.h"
 
@@ -31,8 +45,14 @@ class KELCORE_API tPARAMETER {
  protected:
   tPARAMETER();
   explicit tPARAMETER(const void *type_tag);
-  // vsprintf into buf; no bound of its own (the caller's spec must fit).
+  // vsprintf into buf. Bounded all the same: at most 1023 characters and a
+  // NUL are written, so `buf` must hold 1024 bytes.
   static void PrintfFormat(char *buf, const char *format, ...);
+  // `spec` when it is non-empty and passes the check described at the top of
+  // this header for the argument type that `default_conversion` (for example
+  // "%d" or "%lu") takes; `default_conversion` otherwise. Parameter classes
+  // call it before handing a spec to PrintfFormat.
+  static const char *ValidSpec(const char *spec, const char *default_conversion);
 
   // Identity of the concrete class: the address of a private static object
   // of that class; never dereferenced.
@@ -65,7 +85,9 @@ KELCORE_DECLARE_SCALAR_PARM(tPARM_LDOUBLE, long double);
 
 #undef KELCORE_DECLARE_SCALAR_PARM
 
-// A text parameter: keeps its own heap copy of the text (null stays null).
+// A text parameter: keeps its own heap copy of the text (null stays null,
+// and so does a text that cannot be copied for lack of memory). A null text
+// shows as "(null)" on every system.
 class KELCORE_API tPARM_STRING : public tPARAMETER {
  public:
   explicit tPARM_STRING(const char *text);
@@ -82,9 +104,10 @@ class KELCORE_API tPARM_STRING : public tPARAMETER {
 };
 
 // A message shown as a parameter of another message. Built from a pointer it
-// adopts the message and disposes of it; built from a reference it borrows.
-// The spec is ignored: the text is the message's formatted text, cut to
-// 1023 characters.
+// adopts the message and disposes of it (tMSG::Dispose); built from a
+// reference it borrows. The spec is ignored: the text is the message's
+// formatted text, cut to 1023 characters ("NULL" for a null pointer). A
+// message must not show itself, directly or through others.
 class KELCORE_API tPARM_MSG : public tPARAMETER {
  public:
   explicit tPARM_MSG(tMSG *adopted);
@@ -105,7 +128,9 @@ class KELCORE_API tPARM_MSG : public tPARAMETER {
 // shows as "NULL" when a message is formatted.
 class KELCORE_API tPARMLIST {
  public:
-  tPARMLIST();
+  // constexpr so that messages in static storage are initialised before any
+  // code runs.
+  constexpr tPARMLIST() : head_(nullptr), count_(0) {}
   ~tPARMLIST();
 
   // Appends `parm` and returns its index. Without memory for the list node
@@ -115,6 +140,10 @@ class KELCORE_API tPARMLIST {
   // The parameter at `index` in order of addition. When there is none the
   // reference's address is null: callers test &list[i] before use.
   const tPARAMETER &operator[](unsigned int index) const;
+  // The same as a pointer: null when there is no parameter at `index` or a
+  // null parameter is stored there. Prefer it to operator[], whose null
+  // reference is undefined behaviour in C++ terms.
+  const tPARAMETER *Get(unsigned int index) const;
   unsigned int GetItemsInContainer() const;
 
  private:
@@ -134,5 +163,22 @@ KELCORE_API std::ostream &operator<<(std::ostream &os, const tPARAMETER &parm);
 // Writes the parameter's default text, then destroys it (for parameters
 // created inline with new). A null pointer writes nothing.
 KELCORE_API std::ostream &operator<<(std::ostream &os, tPARAMETER *parm);
+
+// `a == b` for two parameters of different classes. C++20 also tries the
+// reversed form `b == a` of the member operator, and when the two sides are
+// classes at different depths below tPARAMETER neither form wins: the call is
+// ambiguous. This exact-match template is chosen instead and calls the left
+// parameter's (virtual) operator==, as C++11 to C++17 do.
+namespace kelcore_detail {
+template <class A, class B,
+          bool = std::is_base_of<tPARAMETER, A>::value && std::is_base_of<tPARAMETER, B>::value>
+struct tPARM_PAIR {};
+template <class A, class B> struct tPARM_PAIR<A, B, true> { typedef int type; };
+}  // namespace kelcore_detail
+
+template <class A, class B>
+inline typename kelcore_detail::tPARM_PAIR<A, B>::type operator==(const A &a, const B &b) {
+  return static_cast<const tPARAMETER &>(a).operator==(static_cast<const tPARAMETER &>(b));
+}
 
 #endif  // KELCORE_MSG_PARAMETER_H

@@ -1,0 +1,278 @@
+#include "kelcore/msg/printf_spec.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace kelcore_internal {
+
+namespace {
+
+const std::size_t kRoom = 1023;  // characters of a 1024-byte buffer
+
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads a decimal width or precision; false when it exceeds kMaxField.
+bool ReadField(const char *&p, int *value) {
+  int v = 0;
+  while (IsDigit(*p)) {
+    v = v * 10 + (*p - '0');
+    if (v > kMaxField) return false;
+    ++p;
+  }
+  *value = v;
+  return true;
+}
+
+// Which flags C defines for a conversion; any other flag makes the call
+// undefined, so such a spec is refused.
+unsigned AllowedFlags(char type) {
+  switch (type) {
+    case 'd':
+    case 'i':
+    case 'u':
+      return kFLAG_MINUS | kFLAG_PLUS | kFLAG_SPACE | kFLAG_ZERO;
+    case 'o':
+    case 'x':
+    case 'X':
+      return kFLAG_MINUS | kFLAG_PLUS | kFLAG_SPACE | kFLAG_ZERO | kFLAG_HASH;
+    case 'c':
+    case 's':
+      return kFLAG_MINUS;
+    default:  // floating point
+      return kFLAG_MINUS | kFLAG_PLUS | kFLAG_SPACE | kFLAG_ZERO | kFLAG_HASH;
+  }
+}
+
+eARGKIND KindOf(const tCONVERSION &c) {
+  switch (c.type) {
+    case 'd':
+    case 'i':
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
+      if (c.length == 0 || c.length == 'h' || c.length == 'H') return eARG_INT;
+      if (c.length == 'l') return eARG_LONG;
+      return eARG_INVALID;
+    case 'c':
+      // %lc takes a wint_t, whose width differs between systems.
+      return c.length == 0 && c.precision < 0 ? eARG_INT : eARG_INVALID;
+    case 's':
+      return c.length == 0 ? eARG_STRING : eARG_INVALID;
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
+      if (c.length == 0 || c.length == 'l') return eARG_DOUBLE;
+      if (c.length == 'L') return eARG_LONGDOUBLE;
+      return eARG_INVALID;
+    default:
+      return eARG_INVALID;
+  }
+}
+
+// Writes into a 1024-byte buffer, silently dropping what goes past 1023
+// characters.
+class tWRITER {
+ public:
+  explicit tWRITER(char *buf) : buf_(buf), pos_(0) {}
+  void Put(char c) {
+    if (pos_ < kRoom) buf_[pos_++] = c;
+  }
+  void Fill(char c, std::size_t n) {
+    if (n > kRoom - pos_) n = kRoom - pos_;
+    std::memset(buf_ + pos_, c, n);
+    pos_ += n;
+  }
+  void Text(const char *s, std::size_t n) {
+    if (n > kRoom - pos_) n = kRoom - pos_;
+    std::memcpy(buf_ + pos_, s, n);
+    pos_ += n;
+  }
+  // Literal text of a checked format: its only '%' signs are "%%" pairs.
+  void Literal(const char *from, const char *to) {
+    while (from < to) {
+      const char *pct = static_cast<const char *>(std::memchr(from, '%', to - from));
+      if (pct == nullptr) {
+        Text(from, to - from);
+        return;
+      }
+      Text(from, pct - from + 1);
+      from = pct + 2;
+    }
+  }
+  void Finish() { buf_[pos_] = 0; }
+
+ private:
+  char *buf_;
+  std::size_t pos_;
+};
+
+// The blanks that right-align (PadLeft) or left-align (PadRight, with the
+// '-' flag) a field of `len` characters in the conversion's width.
+void PadLeft(tWRITER &w, const tCONVERSION &c, std::size_t len) {
+  if (!(c.flags & kFLAG_MINUS) && c.width > 0 && static_cast<std::size_t>(c.width) > len) {
+    w.Fill(' ', c.width - len);
+  }
+}
+
+void PadRight(tWRITER &w, const tCONVERSION &c, std::size_t len) {
+  if ((c.flags & kFLAG_MINUS) && c.width > 0 && static_cast<std::size_t>(c.width) > len) {
+    w.Fill(' ', c.width - len);
+  }
+}
+
+}  // namespace
+
+eARGKIND ParseSpec(const char *format, tCONVERSION *conv) {
+  if (format == nullptr) return eARG_INVALID;
+  bool found = false;
+  const char *p = format;
+  while (*p != 0) {
+    if (*p != '%') {
+      ++p;
+      continue;
+    }
+    if (p[1] == '%') {
+      p += 2;
+      continue;
+    }
+    if (found) return eARG_INVALID;  // a second conversion has no argument
+    found = true;
+    tCONVERSION c;
+    c.begin = p++;
+    c.flags = 0;
+    for (;; ++p) {
+      if (*p == '-') c.flags |= kFLAG_MINUS;
+      else if (*p == '+') c.flags |= kFLAG_PLUS;
+      else if (*p == ' ') c.flags |= kFLAG_SPACE;
+      else if (*p == '#') c.flags |= kFLAG_HASH;
+      else if (*p == '0') c.flags |= kFLAG_ZERO;
+      else break;
+    }
+    c.width = -1;
+    if (IsDigit(*p) && !ReadField(p, &c.width)) return eARG_INVALID;
+    c.precision = -1;
+    if (*p == '.') {
+      ++p;
+      if (!ReadField(p, &c.precision)) return eARG_INVALID;
+    }
+    c.length = 0;
+    if (*p == 'h') {
+      ++p;
+      c.length = 'h';
+      if (*p == 'h') {
+        ++p;
+        c.length = 'H';
+      }
+    } else if (*p == 'l' || *p == 'L') {
+      c.length = *p++;
+    }
+    c.type = *p;
+    if (c.type == 0) return eARG_INVALID;
+    c.end = ++p;
+    if (c.flags & ~AllowedFlags(c.type)) return eARG_INVALID;
+    if (KindOf(c) == eARG_INVALID) return eARG_INVALID;
+    *conv = c;
+  }
+  return found ? KindOf(*conv) : eARG_INVALID;
+}
+
+void RenderInteger(char *buf, const char *format, const tCONVERSION &c, unsigned long long bits,
+                   bool is_long) {
+  tWRITER w(buf);
+  w.Literal(format, c.begin);
+
+  if (c.type == 'c') {
+    PadLeft(w, c, 1);
+    w.Put(static_cast<char>(static_cast<unsigned char>(bits)));
+    PadRight(w, c, 1);
+  } else {
+    // The value as the conversion reads it: signed for d and i, unsigned
+    // otherwise, narrowed by h and hh.
+    bool negative = false;
+    unsigned long long magnitude;
+    if (c.type == 'd' || c.type == 'i') {
+      long long v;
+      if (is_long) v = static_cast<long>(static_cast<unsigned long>(bits));
+      else if (c.length == 'H') v = static_cast<signed char>(static_cast<unsigned char>(bits));
+      else if (c.length == 'h') v = static_cast<short>(static_cast<unsigned short>(bits));
+      else v = static_cast<int>(static_cast<unsigned int>(bits));
+      negative = v < 0;
+      magnitude = negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+    } else if (is_long) {
+      magnitude = static_cast<unsigned long>(bits);
+    } else if (c.length == 'H') {
+      magnitude = static_cast<unsigned char>(bits);
+    } else if (c.length == 'h') {
+      magnitude = static_cast<unsigned short>(bits);
+    } else {
+      magnitude = static_cast<unsigned int>(bits);
+    }
+
+    unsigned base = c.type == 'o' ? 8 : (c.type == 'x' || c.type == 'X') ? 16 : 10;
+    const char *digit_chars = c.type == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    char digits[32];  // 22 octal digits hold 64 bits
+    std::size_t ndigits = 0;
+    for (unsigned long long v = magnitude; v != 0; v /= base) digits[ndigits++] = digit_chars[v % base];
+
+    // Precision is the minimum number of digits; the default is one, and an
+    // explicit zero prints nothing for the value zero.
+    std::size_t min_digits = c.precision >= 0 ? static_cast<std::size_t>(c.precision) : 1;
+    std::size_t ndigits_out = ndigits > min_digits ? ndigits : min_digits;
+    // '#' with o forces a leading zero digit.
+    if (c.type == 'o' && (c.flags & kFLAG_HASH) && ndigits_out == ndigits) ++ndigits_out;
+
+    char prefix[2];
+    std::size_t nprefix = 0;
+    if (c.type == 'd' || c.type == 'i') {
+      if (negative) prefix[nprefix++] = '-';
+      else if (c.flags & kFLAG_PLUS) prefix[nprefix++] = '+';
+      else if (c.flags & kFLAG_SPACE) prefix[nprefix++] = ' ';
+    } else if ((c.type == 'x' || c.type == 'X') && (c.flags & kFLAG_HASH) && magnitude != 0) {
+      prefix[nprefix++] = '0';
+      prefix[nprefix++] = c.type;
+    }
+
+    std::size_t len = nprefix + ndigits_out;
+    // The '0' flag pads with zeros after the sign or prefix; '-' or a
+    // precision turns it off.
+    if ((c.flags & kFLAG_ZERO) && !(c.flags & kFLAG_MINUS) && c.precision < 0 && c.width > 0 &&
+        static_cast<std::size_t>(c.width) > len) {
+      ndigits_out += c.width - len;
+      len = c.width;
+    }
+    PadLeft(w, c, len);
+    w.Text(prefix, nprefix);
+    w.Fill('0', ndigits_out - ndigits);
+    while (ndigits > 0) w.Put(digits[--ndigits]);
+    PadRight(w, c, len);
+  }
+
+  w.Literal(c.end, c.end + std::strlen(c.end));
+  w.Finish();
+}
+
+void RenderString(char *buf, const char *format, const tCONVERSION &c, const char *text) {
+  if (text == nullptr) text = "(null)";
+  tWRITER w(buf);
+  w.Literal(format, c.begin);
+  std::size_t len = 0;
+  if (c.precision >= 0) {
+    // The text need not be terminated within the precision: read no further.
+    while (len < static_cast<std::size_t>(c.precision) && text[len] != 0) ++len;
+  } else {
+    len = std::strlen(text);
+  }
+  PadLeft(w, c, len);
+  w.Text(text, len);
+  PadRight(w, c, len);
+  w.Literal(c.end, c.end + std::strlen(c.end));
+  w.Finish();
+}
+
+}  // namespace kelcore_internal
