@@ -28,6 +28,16 @@
 #include "kelcore/msg/parameter.h"
 #include "kelcore/platform/export.h"
 
+class tMSG;
+
+// Every message class that declares its own operator== (a catalog message,
+// say) also states this in its body, for the reason given at
+// KELCORE_PARM_EQUALITY in parameter.h.
+#define KELCORE_MSG_EQUALITY(CLASS)                                   \
+  friend int operator==(const tMSG &a, const CLASS &b) {              \
+    return a.operator==(static_cast<const tMSG &>(b));                \
+  }
+
 class KELCORE_API tMSG {
  public:
   enum eSEVERITY {

@@ -30,6 +30,17 @@
 #include "kelcore/platform/export.h"
 
 class tMSG;
+class tPARAMETER;
+
+// Every parameter class that declares its own operator== also states this
+// in its body. Under C++20, `base == derived` otherwise picks the derived
+// class's member with its operands reversed, and a reversed operator==
+// must return bool, so the call does not compile. The friend is an exact,
+// non-reversed match that calls the left parameter's operator==.
+#define KELCORE_PARM_EQUALITY(CLASS)                                  \
+  friend int operator==(const tPARAMETER &a, const CLASS &b) {        \
+    return a.operator==(static_cast<const tPARAMETER &>(b));          \
+  }
 
 class KELCORE_API tPARAMETER {
  public:
@@ -67,6 +78,7 @@ class KELCORE_API tPARAMETER {
     void Format(char *buf, const char *spec) const;              \
     int operator==(const tPARAMETER &other) const;               \
     TYPE Value() const { return value_; }                        \
+    KELCORE_PARM_EQUALITY(CLASS)                                 \
                                                                  \
    private:                                                      \
     TYPE value_;                                                 \
@@ -96,6 +108,7 @@ class KELCORE_API tPARM_STRING : public tPARAMETER {
   // Equal when both texts are absent, or both present and byte-identical.
   int operator==(const tPARAMETER &other) const;
   const char *Value() const { return text_; }
+  KELCORE_PARM_EQUALITY(tPARM_STRING)
 
  private:
   tPARM_STRING(const tPARM_STRING &);
@@ -116,6 +129,7 @@ class KELCORE_API tPARM_MSG : public tPARAMETER {
   void Format(char *buf, const char *spec) const;
   int operator==(const tPARAMETER &other) const;
   tMSG *Message() const { return msg_; }
+  KELCORE_PARM_EQUALITY(tPARM_MSG)
 
  private:
   tPARM_MSG(const tPARM_MSG &);
@@ -165,10 +179,10 @@ KELCORE_API std::ostream &operator<<(std::ostream &os, const tPARAMETER &parm);
 KELCORE_API std::ostream &operator<<(std::ostream &os, tPARAMETER *parm);
 
 // `a == b` for two parameters of different classes. C++20 also tries the
-// reversed form `b == a` of the member operator, and when the two sides are
-// classes at different depths below tPARAMETER neither form wins: the call is
-// ambiguous. This exact-match template is chosen instead and calls the left
-// parameter's (virtual) operator==, as C++11 to C++17 do.
+// reversed form `b == a` of the member operator, and when neither side's
+// type is the parameter type of the other's operator== neither form wins:
+// the call is ambiguous. This exact-match template is chosen instead and
+// calls the left parameter's (virtual) operator==, as C++11 to C++17 do.
 namespace kelcore_detail {
 template <class A, class B,
           bool = std::is_base_of<tPARAMETER, A>::value && std::is_base_of<tPARAMETER, B>::value>
