@@ -82,10 +82,10 @@ unsigned RefLinear(std::uint64_t y, unsigned m, unsigned d) {
 }
 
 // The library's conversion back from a linear day, walking year by year
-// from year 0 and month by month.
+// and month by month; whole 400-year cycles of 146097 days are skipped.
 void RefCivil(unsigned n, unsigned *y, unsigned *m, unsigned *d) {
-  std::uint64_t total = 0;
-  std::uint64_t year = 0;
+  std::uint64_t total = n / 146097 * std::uint64_t{146097};
+  std::uint64_t year = n / 146097 * std::uint64_t{400};
   for (;;) {
     const unsigned length = RefLeap(year) ? 366 : 365;
     if (n < total + length) break;
@@ -182,40 +182,43 @@ TEST(Date, EveryDayAgainstSteppingCalendar) {
   unsigned prev_y = 1582, prev_m = 12, prev_d = 31;
   long failures = 0;
   std::string first_failures;
-  const auto fail = [&](const std::string &what) {
-    if (++failures <= 5) first_failures += what + "\n";
+  tDATE date;
+  // Names the failing date; the text is built only when something fails.
+  const auto fail = [&](const char *what, const tDATE *got) {
+    if (++failures > 5) return;
+    first_failures += Text(date) + ": " + what;
+    if (got != nullptr) first_failures += " gives " + Text(*got);
+    first_failures += "\n";
   };
   const tDATE day_zero(0, 1, 1);
   long days_checked = 0;
   while (y <= 9999) {
-    const tDATE date(y, m, d);
+    date = tDATE(y, m, d);
     unsigned ny = y, nm = m, nd = d;
     RefNextDay(&ny, &nm, &nd);
-    const std::string name = Text(date);
 
-    if (!date.IsValid()) fail(name + " not valid");
-    if (static_cast<unsigned>(date.GetDayOfWeek()) != linear % 7) fail(name + " weekday");
+    if (!date.IsValid()) fail("not valid", nullptr);
+    if (static_cast<unsigned>(date.GetDayOfWeek()) != linear % 7) fail("weekday", nullptr);
 
     tDATE from_zero = day_zero;  // SetLinearDay(linear)
     from_zero.AddDays(static_cast<int>(linear));
-    if (from_zero != date) fail(name + " from day 0 gives " + Text(from_zero));
+    if (from_zero != date) fail("from day 0", &from_zero);
 
     tDATE to_zero = date;  // GetLinearDay() == linear
     to_zero.AddDays(-static_cast<int>(linear));
-    if (to_zero != day_zero) fail(name + " back to day 0 gives " + Text(to_zero));
+    if (to_zero != day_zero) fail("back to day 0", &to_zero);
 
     tDATE same = date;
     same.AddDays(0);
-    if (same != date) fail(name + " plus 0 gives " + Text(same));
+    if (same != date) fail("plus 0", &same);
 
     tDATE next = date;
     next.AddDays(1);
-    if (!(next == tDATE(ny, nm, nd))) fail(name + " plus 1 gives " + Text(next));
+    if (!(next == tDATE(ny, nm, nd))) fail("plus 1", &next);
 
     tDATE previous = date;
     previous.AddDays(-1);
-    if (!(previous == tDATE(prev_y, prev_m, prev_d)))
-      fail(name + " minus 1 gives " + Text(previous));
+    if (!(previous == tDATE(prev_y, prev_m, prev_d))) fail("minus 1", &previous);
 
 #if defined(KELCORE_TEST_HAVE_CIVIL_CHRONO)
     {
@@ -225,10 +228,10 @@ TEST(Date, EveryDayAgainstSteppingCalendar) {
       // sys_days counts from 1970-01-01, linear day 719528.
       if (static_cast<long long>(sd.time_since_epoch().count()) + 719528 !=
           static_cast<long long>(linear))
-        fail(name + " differs from std::chrono");
+        fail("differs from std::chrono", nullptr);
       // chrono's weekday counts from Sunday, the library's from Saturday.
       if ((weekday{sd}.c_encoding() + 1) % 7 != static_cast<unsigned>(date.GetDayOfWeek()))
-        fail(name + " weekday differs from std::chrono");
+        fail("weekday differs from std::chrono", nullptr);
     }
 #endif
 
@@ -242,7 +245,7 @@ TEST(Date, EveryDayAgainstSteppingCalendar) {
     ++days_checked;
   }
   EXPECT_EQ(0, failures) << first_failures;
-  // 8417 years, 2042 of them leap years.
+  // 8417 years, 2041 of them leap years.
   EXPECT_EQ(8417L * 365 + 2041, days_checked);
 }
 
@@ -340,6 +343,35 @@ TEST(Date, HugeYearsWrapTheDayNumber) {
     RefCivil(RefLinear(c.y, c.m, c.d), &y, &m, &dd);
     EXPECT_TRUE(SameDate(d, y, m, dd)) << Text(tDATE(c.y, c.m, c.d));
     EXPECT_EQ(RefLinear(c.y, c.m, c.d) % 7, static_cast<unsigned>(tDATE(c.y, c.m, c.d).GetDayOfWeek()));
+  }
+}
+
+// Far dates (beyond the year 2,900,000, or day numbers past about 2^30)
+// take a wider path of arithmetic; both sides of the border must agree.
+TEST(Date, AgreesAcrossTheWideArithmeticBorder) {
+  const unsigned years[] = {2899998, 2899999, 2900000, 2900001, 2939744, 2939745, 2939746};
+  for (unsigned year : years) {
+    for (unsigned month : {1u, 2u, 3u, 12u}) {
+      for (unsigned day : {1u, 28u, 29u, 31u}) {
+        tDATE d(year, month, day);
+        const unsigned linear = RefLinear(year, month, day);
+        EXPECT_EQ(linear % 7, static_cast<unsigned>(d.GetDayOfWeek())) << Text(d);
+        d.AddDays(0);
+        unsigned y, m, dd;
+        RefCivil(linear, &y, &m, &dd);
+        EXPECT_TRUE(SameDate(d, y, m, dd)) << Text(tDATE(year, month, day));
+      }
+    }
+  }
+  for (unsigned linear : {1072999998u, 1072999999u, 1073000000u, 1073000001u, 1073595785u,
+                          1073595786u, 1073741823u, 1073741824u}) {
+    tDATE d(0, 1, 1);
+    d.AddDays(static_cast<int>(linear));
+    unsigned y, m, dd;
+    RefCivil(linear, &y, &m, &dd);
+    EXPECT_TRUE(SameDate(d, y, m, dd)) << linear;
+    d.AddDays(-static_cast<int>(linear));
+    EXPECT_TRUE(SameDate(d, 0, 1, 1)) << linear;
   }
 }
 
