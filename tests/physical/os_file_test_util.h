@@ -8,6 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#  ifndef WIN32_LEAN_AND_MEAN
+#    define WIN32_LEAN_AND_MEAN
+#  endif
+#  include <windows.h>
+#endif
+
 #include "kelcore/catalog/catalog.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/error/os_error.h"
@@ -34,6 +41,18 @@ enum {
   kErrAlreadyExists = 183,
   kShortRead = 0xF009
 };
+
+// Wine runs the Windows tests on a POSIX file system, where a few things
+// are not as on Windows: the archive flag always shows on files, and a
+// superuser may write to read-only files.
+inline bool RunningUnderWine() {
+#if defined(_WIN32)
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
 
 // The thread's last error taken apart.
 struct LastError {

@@ -195,6 +195,10 @@ unsigned int tOSFILEIO::Close() {
     *log << "Closing file \"" << GetName() << "\" on handle " << GetFileHandle();
     EndTrace(log);
   }
+  // A closed object has nothing to close. Asking the system anyway would
+  // differ between systems: Windows takes the invalid handle value for the
+  // current process's pseudo-handle and "closes" it without complaint.
+  if (handle_ == INVALID_HANDLE_VALUE) return Report(cMSG_CLOSE, ERROR_INVALID_HANDLE);
   int released = 0;
   if (!CloseFileHandle(static_cast<HANDLE>(handle_), &released)) {
     DWORD err = GetLastError();
