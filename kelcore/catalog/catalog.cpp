@@ -147,7 +147,9 @@ unsigned int tMSGCAT::SetCatalog(const char *name, const char *version, const ch
   version_ = new_version;
   std::memset(language_, 0, sizeof(language_));
   if (language != nullptr && language[0] != '\0') {
-    std::strncpy(language_, language, sizeof(language_) - 1);
+    for (std::size_t i = 0; i < sizeof(language_) - 1 && language[i] != '\0'; ++i) {
+      language_[i] = language[i];
+    }
   }
   return 0;
 }

@@ -38,8 +38,10 @@ void PrintText(char *buf, const char *spec, const char *text, PRINT print) {
     limit = spec_length < kRoom ? kRoom - spec_length : 0;
   }
   char cut[1024];
-  std::strncpy(cut, text, limit);
-  cut[limit] = '\0';
+  std::size_t n = 0;
+  while (n < limit && text[n] != '\0') ++n;
+  std::memcpy(cut, text, n);
+  cut[n] = '\0';
   print(buf, has_spec ? spec : "%s", cut);
 }
 

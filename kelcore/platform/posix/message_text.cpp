@@ -167,8 +167,10 @@ char *StrError(int err, char *buf, std::size_t size) {
   buf[0] = '\0';
   const char *text = StrErrorResult(strerror_r(err, buf, size), buf);
   if (text != nullptr && text != buf) {
-    std::strncpy(buf, text, size - 1);
-    buf[size - 1] = '\0';
+    std::size_t n = 0;
+    while (n < size - 1 && text[n] != '\0') ++n;
+    std::memmove(buf, text, n);
+    buf[n] = '\0';
   }
   return buf;
 }

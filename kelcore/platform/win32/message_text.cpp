@@ -10,8 +10,10 @@ char *StrError(int err, char *buf, std::size_t size) {
   const char *text = std::strerror(err);
   buf[0] = '\0';
   if (text != nullptr) {
-    std::strncpy(buf, text, size - 1);
-    buf[size - 1] = '\0';
+    std::size_t n = 0;
+    while (n < size - 1 && text[n] != '\0') ++n;
+    std::memmove(buf, text, n);
+    buf[n] = '\0';
   }
   return buf;
 }
