@@ -17,6 +17,34 @@ namespace kelcore_internal {
 const char kPreloadedLoggingId[] = "Pre-loaded logging messages";
 }  // namespace kelcore_internal
 
+namespace {
+
+// A stamp's text depends only on its format and its eight values, which
+// change once a second; building the message (eight parameters, their
+// texts) costs several times what writing the record does. Each thread
+// keeps the last stamp it wrote and writes it again while the values and
+// the format are the same.
+struct StampCache {
+  unsigned long generation;  // of the format the text was built from
+  unsigned int values[8];
+  char *text;  // owned
+};
+
+void DestroyStampCache(void *slot) {
+  StampCache *cache = static_cast<StampCache *>(slot);
+  delete[] cache->text;
+  cache->text = nullptr;
+}
+
+// A new block is zero-filled, which is an empty cache.
+tTLSDEF g_stamp_slot(sizeof(StampCache), nullptr, DestroyStampCache);
+
+// Moves whenever the stamp format is replaced, so that a cached text never
+// outlives its format.
+unsigned long g_stamp_generation = 1;
+
+}  // namespace
+
 std::ostream *tLOGMGR::pLogFile = nullptr;
 unsigned int tLOGMGR::LevelMask = 0;
 std::ostream *tLOGMGR::pStream = nullptr;
@@ -77,6 +105,7 @@ void tLOGMGR::SetStampFmt(const char *format) {
   }
   delete[] pStampStr;
   pStampStr = copy;
+  ++g_stamp_generation;
 }
 
 void tLOGMGR::SetSyncObj(tPHYSYNCOBJ *sync) {
@@ -86,17 +115,58 @@ void tLOGMGR::SetSyncObj(tPHYSYNCOBJ *sync) {
 }
 
 void tLOGMGR::WriteStamp() {
+  tDATETIME now;
+  now.SetToCurrent();
+  unsigned int values[8] = {static_cast<unsigned int>(tOSSYSCALLS::GetCurrentProcessId()),
+                            static_cast<unsigned int>(tOSSYSCALLS::GetCurrentThreadId()),
+                            now.Date.Year,
+                            now.Date.Month,
+                            now.Date.Day,
+                            now.Time.Hour,
+                            now.Time.Minute,
+                            now.Time.Second};
+  StampCache *cache = static_cast<StampCache *>(g_stamp_slot.GetPtr());
+  if (cache != nullptr && cache->text != nullptr && cache->generation == g_stamp_generation &&
+      std::memcmp(cache->values, values, sizeof values) == 0) {
+    *pLogFile << cache->text;
+    return;
+  }
+
   // Whatever building the stamp does, the thread's last error must read the
   // same afterwards: it is put aside and given back, without records.
   tMSG *saved = tTHREAD::ExchangeLastError(nullptr);
   {
-    tDATETIME now;
-    now.SetToCurrent();
     tMSGSTR stamp(pStampStr, kelcore_internal::kPreloadedLoggingId, tMSG::eINFORMATION);
-    stamp << tOSSYSCALLS::GetCurrentProcessId() << tOSSYSCALLS::GetCurrentThreadId()
-          << now.Date.Year << now.Date.Month << now.Date.Day << now.Time.Hour
-          << now.Time.Minute << now.Time.Second;
-    *pLogFile << stamp.Format();
+    // The ids are ints, the date and time unsigned ints. A parameter that
+    // cannot be allocated shows as "NULL"; such a stamp is not kept.
+    bool complete = true;
+    for (int i = 0; i < 8; ++i) {
+      tPARAMETER *parm;
+      if (i < 2) {
+        parm = new (std::nothrow) tPARM_INT(static_cast<int>(values[i]));
+      } else {
+        parm = new (std::nothrow) tPARM_UINT(values[i]);
+      }
+      if (parm == nullptr) complete = false;
+      stamp << parm;
+    }
+    const char *text = stamp.Format();
+    *pLogFile << text;
+    if (cache != nullptr) {
+      delete[] cache->text;
+      cache->text = nullptr;
+      // Not kept when the message could not be built: the next record tries
+      // again.
+      if (complete && stamp.NumParms() == 8 && std::strcmp(text, tERRMSG::OutOfMemoryStr) != 0) {
+        std::size_t size = std::strlen(text) + 1;
+        cache->text = new (std::nothrow) char[size];
+        if (cache->text != nullptr) {
+          std::memcpy(cache->text, text, size);
+          std::memcpy(cache->values, values, sizeof values);
+          cache->generation = g_stamp_generation;
+        }
+      }
+    }
   }
   tMSG::Dispose(tTHREAD::ExchangeLastError(saved));
 }

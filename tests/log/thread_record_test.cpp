@@ -132,9 +132,11 @@ TEST(ThreadRecords, SixteenThreadsLogTheirChangesWhole) {
 
 TEST(ThreadRecords, LoggingWithoutMemoryNeverLeaks) {
   RunInFreshThread([] {
-    LogCapture log(0xC4, nullptr, "[%0|%1|%2|%3|%4|%5|%6|%7] ");
+    const char *stamp = "[%0|%1|%2|%3|%4|%5|%6|%7] ";
+    LogCapture log(0xC4, nullptr, stamp);
     int live = CountedMsg::live;
-    kelcore_test::SweepAllocFailures([] {
+    kelcore_test::SweepAllocFailures([stamp] {
+      tLOGMGR::SetStampFmt(stamp);  // no stamp reused from the run before
       tMSG *msg = new (std::nothrow) CountedMsg("swept %0");
       if (msg != nullptr) {
         *msg << 42;
