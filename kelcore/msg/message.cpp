@@ -22,70 +22,57 @@ const char kTraceId[] = "Block trace log message";
 const char kNullMessageText[] = "<NULL> message";
 const char kNullParameterText[] = "NULL";
 
-// Appends to the working buffer, cutting at 1023 characters.
-class tOUTPUT {
- public:
-  explicit tOUTPUT(char *buf) : buf_(buf), pos_(0) {}
-  void Append(const char *text, std::size_t n) {
-    if (n > kRoom - pos_) n = kRoom - pos_;
-    std::memcpy(buf_ + pos_, text, n);
-    pos_ += n;
-  }
-  std::size_t Finish() {
-    buf_[pos_] = 0;
-    return pos_;
-  }
+// The working buffer holds the 1023 characters of the text plus room for one
+// parameter's full 1024-byte text after them, so that parameters format in
+// place instead of through a scratch buffer and a copy; what lies past 1023
+// characters is dropped afterwards.
+const std::size_t kWorkSize = kRoom + kBufferSize;
 
- private:
-  char *buf_;
-  std::size_t pos_;
-};
-
-// Expands `format` into `buf` (1024 bytes); the length of the text.
+// Expands `format` into `buf` (kWorkSize bytes); the length of the text.
 std::size_t Expand(char *buf, const char *format, const tPARMLIST &parms) {
-  tOUTPUT out(buf);
+  std::size_t pos = 0;
   const char *p = format;
   for (;;) {
     const char *pct = std::strchr(p, '%');
-    if (pct == nullptr) {
-      out.Append(p, std::strlen(p));
-      break;
-    }
-    out.Append(p, pct - p);
+    std::size_t n = pct != nullptr ? static_cast<std::size_t>(pct - p) : std::strlen(p);
+    if (n > kRoom - pos) n = kRoom - pos;
+    std::memcpy(buf + pos, p, n);
+    pos += n;
+    if (pct == nullptr) break;
     char c = pct[1];
     if (c == 0) break;  // a trailing '%' ends the text
     p = pct + 2;
     if (c < '0' || c > '9') {
-      out.Append(&c, 1);
+      if (pos < kRoom) buf[pos++] = c;
       continue;
     }
 
     char spec[kMaxSpec + 1];
     const char *spec_arg = nullptr;
     if (*p == '\'') {
-      std::size_t n = 0;
+      std::size_t k = 0;
       for (++p; *p != 0 && *p != '\''; ++p) {
-        if (n < kMaxSpec) spec[n++] = *p;
+        if (k < kMaxSpec) spec[k++] = *p;
       }
-      spec[n] = 0;
+      spec[k] = 0;
       spec_arg = spec;
       if (*p == '\'') ++p;
     }
 
     const tPARAMETER *parm = parms.Get(static_cast<unsigned int>(c - '0'));
+    char *field = buf + pos;
     if (parm == nullptr) {
-      out.Append(kNullParameterText, sizeof kNullParameterText - 1);
-      continue;
+      std::memcpy(field, kNullParameterText, sizeof kNullParameterText);
+    } else {
+      field[0] = 0;
+      parm->Format(field, spec_arg);
+      field[kRoom] = 0;  // in case a parameter class overran its text
     }
-    // A stack scratch buffer: a heap one per placeholder cost as much as the
-    // formatting itself.
-    char scratch[kBufferSize];
-    scratch[0] = 0;
-    parm->Format(scratch, spec_arg);
-    scratch[kRoom] = 0;  // in case a parameter class overran its text
-    out.Append(scratch, std::strlen(scratch));
+    std::size_t len = std::strlen(field);
+    pos += len < kRoom - pos ? len : kRoom - pos;
   }
-  return out.Finish();
+  buf[pos] = 0;
+  return pos;
 }
 
 // Guards the formatted-text cache of static messages, which any thread may
@@ -213,14 +200,21 @@ tMSG &tMSG::operator<<(tMSG &borrowed) {
 }
 
 char *tMSG::Format(const char *format, const tPARMLIST &parms) {
+  // The heap buffer keeps the allocations, and so the results when memory
+  // runs short, as they always were: a 1024-byte working buffer (without it
+  // the result is null), then the exact-length copy (without it the working
+  // buffer is the result). The text itself is expanded on the stack, which
+  // lets parameters format in place (see kWorkSize) while the heap buffer
+  // stays small enough for the allocator's fast per-thread cache.
   char *work = new (std::nothrow) char[kBufferSize];
   if (work == nullptr) return nullptr;
-  std::size_t len = Expand(work, format != nullptr ? format : "", parms);
+  char text[kWorkSize];
+  std::size_t len = Expand(text, format != nullptr ? format : "", parms);
   char *exact = new (std::nothrow) char[len + 1];
-  if (exact == nullptr) return work;
-  std::memcpy(exact, work, len + 1);
-  delete[] work;
-  return exact;
+  char *result = exact != nullptr ? exact : work;
+  std::memcpy(result, text, len + 1);
+  if (result != work) delete[] work;
+  return result;
 }
 
 char *tMSG::Format(const char *format, unsigned int count, ...) {

@@ -29,7 +29,7 @@ char g_tag_char, g_tag_short, g_tag_ushort, g_tag_int, g_tag_uint, g_tag_long, g
 const char *ChooseSpec(const char *spec, const char *default_conversion, eARGKIND kind,
                        tCONVERSION *conv) {
   if (spec != nullptr && *spec != 0 && ParseSpec(spec, conv) == kind) return spec;
-  ParseSpec(default_conversion, conv);
+  kelcore_internal::DefaultConversion(default_conversion, conv);
   return default_conversion;
 }
 

@@ -128,6 +128,18 @@ void PadRight(tWRITER &w, const tCONVERSION &c, std::size_t len) {
 
 }  // namespace
 
+void DefaultConversion(const char *format, tCONVERSION *conv) {
+  conv->begin = format;
+  conv->flags = 0;
+  conv->width = -1;
+  conv->precision = -1;
+  const char *p = format + 1;
+  conv->length = 0;
+  if (*p == 'l' || *p == 'L') conv->length = *p++;
+  conv->type = *p;
+  conv->end = p + 1;
+}
+
 eARGKIND ParseSpec(const char *format, tCONVERSION *conv) {
   if (format == nullptr) return eARG_INVALID;
   bool found = false;
@@ -214,11 +226,23 @@ void RenderInteger(char *buf, const char *format, const tCONVERSION &c, unsigned
       magnitude = static_cast<unsigned int>(bits);
     }
 
-    unsigned base = c.type == 'o' ? 8 : (c.type == 'x' || c.type == 'X') ? 16 : 10;
+    // One loop per base, so that each divides by a constant (a multiply or
+    // a shift) rather than running a division instruction per digit.
     const char *digit_chars = c.type == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     char digits[32];  // 22 octal digits hold 64 bits
     std::size_t ndigits = 0;
-    for (unsigned long long v = magnitude; v != 0; v /= base) digits[ndigits++] = digit_chars[v % base];
+    unsigned long long v = magnitude;
+    if (c.type == 'o') {
+      for (; v != 0; v >>= 3) digits[ndigits++] = digit_chars[v & 7];
+    } else if (c.type == 'x' || c.type == 'X') {
+      for (; v != 0; v >>= 4) digits[ndigits++] = digit_chars[v & 15];
+    } else if (v <= 0xFFFFFFFFu) {
+      for (unsigned int v32 = static_cast<unsigned int>(v); v32 != 0; v32 /= 10) {
+        digits[ndigits++] = static_cast<char>('0' + v32 % 10);
+      }
+    } else {
+      for (; v != 0; v /= 10) digits[ndigits++] = static_cast<char>('0' + v % 10);
+    }
 
     // Precision is the minimum number of digits; the default is one, and an
     // explicit zero prints nothing for the value zero.

@@ -45,6 +45,10 @@ struct tCONVERSION {
 // in `*conv`; eARG_INVALID when the format does not pass the check.
 eARGKIND ParseSpec(const char *format, tCONVERSION *conv);
 
+// Describes a class's default conversion ("%d", "%lu", "%s", ...: a '%',
+// an optional 'l' or 'L' and the conversion character) without checking it.
+void DefaultConversion(const char *format, tCONVERSION *conv);
+
 // Render `format` (already checked, of kind eARG_INT or eARG_LONG) into a
 // 1024-byte buffer. `bits` is the value as printf would receive it: an int
 // or a long, zero-extended; the conversion decides on signedness. Output is

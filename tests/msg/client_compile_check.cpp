@@ -82,7 +82,7 @@ inline int KelcoreClientCompileCheck() {
   failures += strncmp(buf, "abd", 2) == 0 ? 0 : 1;
   strcpy(buf, "x");
   strcat(buf, "y");
-  strncat(buf, "zz", 1);
+  strncat(buf, "z", 2);
   failures += std::strcmp(buf, "xyz") == 0 ? 0 : 1;
   failures += toupper('a') == 'A' ? 0 : 1;
   failures += isalpha('a') ? 0 : 1;
