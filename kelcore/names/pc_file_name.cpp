@@ -56,10 +56,12 @@ void tPCFILENAME::FullyQualify() {
     tTHREAD::SetLastError(tERRMSG::OutOfMemory);
     return;
   }
-  // The system's reason in Win32 terms: too long (ERANGE, also what the
-  // Windows runtime reports), or a drive or directory that is not there.
+  // The system's reason in Win32 terms: too long, or a drive or directory
+  // that is not there.
   unsigned int code;
-  if (err == ERANGE) {
+  if (err == ERANGE || err == 0) {
+    // Some runtimes (Wine's among them) report a full path too long for the
+    // buffer without setting errno; nothing else fails silently.
     code = 206;  // ERROR_FILENAME_EXCED_RANGE
   } else if (err == ENOENT) {
     code = 3;  // ERROR_PATH_NOT_FOUND

