@@ -39,6 +39,14 @@ TEST(ErrorContext, ChainsLikeTheStreamOperators) {
   tMSG::Dispose(msg);
 }
 
+TEST(ErrorContext, NameStreamsIntoAMessageAsAParameter) {
+  tPCFILENAME n("C:\\in.txt");
+  tMSG *msg = new tMSGSTR("%0: %1", "names test", tMSG::eERROR);
+  *msg << n << "gone";
+  EXPECT_STREQ("C:\\in.txt: gone", msg->Format());
+  tMSG::Dispose(msg);
+}
+
 TEST(ErrorContext, EmptyName) {
   tPCFILENAME n;
   tMSG *msg = new tMSGSTR("[%0]", "names test", tMSG::eERROR);
