@@ -307,7 +307,7 @@ TEST_F(OsFileTest, AllocCompatFileObjMakesAClosedUnnamedOsFile) {
 
 TEST_F(OsFileTest, AllocCompatFileObjWithoutMemory) {
   ScopedOsFile f(Path("x.dat"));
-  tPHYSICAL_FILE *made = reinterpret_cast<tPHYSICAL_FILE *>(&f);
+  tPHYSICAL_FILE *made = &f;  // anything but null, to see it cleared
   {
     kelcore_test::ScopedAllocFailure fail(1);
     EXPECT_EQ(kFailure, f.AllocCompatFileObj(&made));
