@@ -7,6 +7,10 @@
 #include "tests/physical/os_file_test_util.h"
 #include "tests/support/child_process.h"
 
+#if !defined(_WIN32)
+#  include <fcntl.h>
+#endif
+
 namespace physical_test {
 namespace {
 
@@ -253,6 +257,19 @@ TEST_F(OsFileTest, WriteThroughAndInheritModesOpen) {
   EXPECT_EQ(0u, f.Flush());
   EXPECT_EQ(0u, f.Close());
   EXPECT_EQ("abc", Contents(f.GetName()));
+}
+
+TEST_F(OsFileTest, OnlyAnInheritModeKeepsTheDescriptorAcrossExec) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "POSIX systems only: Windows marks the handle inheritable";
+#else
+  ScopedOsFile plain(MakeFile("a.dat", "a"));
+  ASSERT_EQ(0u, plain.OpenExisting(R, 1));
+  EXPECT_NE(0, fcntl(plain.GetFileHandle(), F_GETFD) & FD_CLOEXEC);
+  ScopedOsFile inherited(MakeFile("b.dat", "b"));
+  ASSERT_EQ(0u, inherited.OpenExisting(R | tFILEDEFS::MODE_INHERIT, 1));
+  EXPECT_EQ(0, fcntl(inherited.GetFileHandle(), F_GETFD) & FD_CLOEXEC);
+#endif
 }
 
 TEST_F(OsFileTest, DosStyleNamesReachTheSameFile) {
