@@ -137,6 +137,39 @@ std::string Printf(const char *format, ...) {
   return buf;
 }
 
+// The spec printf is asked for as reference. '+' and ' ' only act on signed
+// conversions in C; one C runtime (mingw-w64's) still prefixes a blank to
+// unsigned ones, while the library renders the C behaviour on every system,
+// so the reference drops those flags where C gives them no effect.
+std::string Reference(const std::string &spec) {
+  char type = spec[spec.size() - 2];
+  if (type == 'd' || type == 'i') return spec;
+  std::string out;
+  bool in_flags = false;
+  for (char c : spec) {
+    if (c == '%') in_flags = true;
+    else if (in_flags && (c == '+' || c == ' ')) continue;
+    else if (in_flags && c != '-' && c != '0' && c != '#') in_flags = false;
+    out += c;
+  }
+  return out;
+}
+
+// Where a C runtime itself departs from C, the library keeps to C (checked
+// in AlternateOctalZeroShowsOneDigit). mingw-w64's printf prints nothing for
+// "%#.o" of zero (after h or hh narrowing too), where C asks for a single 0;
+// such specs are left out of the comparison there.
+bool RuntimeDeparts(const std::string &spec) {
+#if defined(_WIN32)
+  bool zero_precision = spec.find(".o") != std::string::npos || spec.find(".0") != std::string::npos ||
+                        spec.find(".h") != std::string::npos || spec.find(".l") != std::string::npos;
+  return spec.find('#') != std::string::npos && spec[spec.size() - 2] == 'o' && zero_precision;
+#else
+  (void)spec;
+  return false;
+#endif
+}
+
 std::vector<std::string> IntegerSpecs() {
   const char *flag_sets[] = {"", "-", "+", " ", "0", "#", "-0", "+0", " 0", "#0", "-#", "+ ", "-+0#"};
   const char *widths[] = {"", "1", "5", "12", "25"};
@@ -163,8 +196,9 @@ TEST(IntegerRendering, MatchesPrintfForIntValues) {
   int checked = 0;
   for (const std::string &spec : specs) {
     for (int v : values) {
+      if (RuntimeDeparts(spec)) continue;
       tPARM_INT p(v);
-      std::string want = Printf(spec.c_str(), v);
+      std::string want = Printf(Reference(spec).c_str(), v);
       ASSERT_EQ(Text(p, spec.c_str()), want) << spec << " with " << v;
       ++checked;
     }
@@ -173,19 +207,41 @@ TEST(IntegerRendering, MatchesPrintfForIntValues) {
 }
 
 TEST(IntegerRendering, MatchesPrintfForLongValues) {
-  const long values[] = {0L, 1L, -1L, 42L, LONG_MAX, LONG_MIN, 4294967295L > 0 ? 4294967295L : 1L, -4096L};
+  // LONG_MAX / 2 + 1 is 2^30 or 2^62: past the 32-bit range where
+  // long has 64 bits.
+  const long values[] = {0L, 1L, -1L, 42L, LONG_MAX, LONG_MIN, LONG_MAX / 2 + 1, -4096L};
   for (const std::string &base : IntegerSpecs()) {
     if (base.find('h') != std::string::npos) continue;
     std::string spec = base;
     spec.insert(spec.size() - 2, "l");
     for (long v : values) {
+      if (RuntimeDeparts(spec)) continue;
       tPARM_LONG p(v);
-      ASSERT_EQ(Text(p, spec.c_str()), Printf(spec.c_str(), v)) << spec << " with " << v;
+      ASSERT_EQ(Text(p, spec.c_str()), Printf(Reference(spec).c_str(), v)) << spec << " with " << v;
       tPARM_ULONG u(static_cast<unsigned long>(v));
-      ASSERT_EQ(Text(u, spec.c_str()), Printf(spec.c_str(), static_cast<unsigned long>(v)))
+      ASSERT_EQ(Text(u, spec.c_str()), Printf(Reference(spec).c_str(), static_cast<unsigned long>(v)))
           << spec << " with " << static_cast<unsigned long>(v);
     }
   }
+}
+
+TEST(IntegerRendering, SignFlagsDoNothingForUnsignedConversions) {
+  tPARM_UINT zero(0u);
+  EXPECT_EQ(Text(zero, "<% u>"), "<0>");
+  EXPECT_EQ(Text(zero, "<%+5x>"), "<    0>");
+  tPARM_INT minus(-1);
+  EXPECT_EQ(Text(minus, "<% u>"), "<4294967295>");
+  EXPECT_EQ(Text(minus, "<% d>"), "<-1>");
+  tPARM_INT one(1);
+  EXPECT_EQ(Text(one, "<% d>"), "< 1>");
+}
+
+TEST(IntegerRendering, AlternateOctalZeroShowsOneDigit) {
+  tPARM_UINT zero(0u);
+  EXPECT_EQ(Text(zero, "<%#.o>"), "<0>");
+  EXPECT_EQ(Text(zero, "<%#.0o>"), "<0>");
+  EXPECT_EQ(Text(zero, "<%.0o>"), "<>");
+  EXPECT_EQ(Text(zero, "<%#.0x>"), "<>");
 }
 
 TEST(IntegerRendering, CharConversionMatchesPrintf) {
