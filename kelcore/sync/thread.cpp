@@ -166,8 +166,15 @@ tTHREAD *tTHREAD::LocateThreadObj() {
 }
 
 void tTHREAD::DeleteAutoThreadObject() {
-  tTHREAD *t = GetThreadObj();
-  if (t != nullptr && t->automatic_) delete t;
+  // A slot's destructor callback that uses the library (a log record, a
+  // last error) brings a new automatic object to life while the old one is
+  // destroyed; at thread end nobody else would delete it. A few rounds, as
+  // POSIX gives thread-specific destructors, settle every sane callback.
+  for (int round = 0; round < 4; ++round) {
+    tTHREAD *t = GetThreadObj();
+    if (t == nullptr || !t->automatic_) return;
+    delete t;
+  }
 }
 
 void *tTHREAD::GetTLS(unsigned int offset) {

@@ -46,8 +46,10 @@ class KELCORE_API tTHREAD {
   // The calling thread's object, created (as an automatic object) when the
   // thread has none; null only when memory is exhausted.
   static tTHREAD *LocateThreadObj();
-  // Destroys the calling thread's object if the library created it; an
-  // explicitly constructed object is left alone. Runs when a thread ends.
+  // Destroys the calling thread's object if the library created it (and
+  // any automatic object a slot's destructor callback brings back to life
+  // meanwhile); an explicitly constructed object is left alone. Runs when a
+  // thread ends.
   static void DeleteAutoThreadObject();
   // The address `offset` bytes into the calling thread's storage block
   // (creating the thread object if needed); null when there is no object or

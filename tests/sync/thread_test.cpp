@@ -220,6 +220,29 @@ TEST(ThreadObject, AutomaticObjectsAreDeletedWhenTheirThreadEnds) {
   EXPECT_EQ(CountedMsg::live, live);
 }
 
+std::atomic<int> g_resurrections{0};
+
+void ResurrectOnce(void *) {
+  if (g_resurrections.exchange(0) == 1) {
+    tTHREAD::SetLastError(*new CountedMsg("raised while the thread ends"));
+  }
+}
+
+tTLSDEF g_resurrecting_slot(1, nullptr, ResurrectOnce);
+
+TEST(ThreadObject, AnObjectBroughtBackWhileTheThreadEndsIsDeletedToo) {
+  int constructed = g_constructed, destructed = g_destructed, live = CountedMsg::live;
+  RunInFreshThread([] {
+    ASSERT_NE(tTHREAD::LocateThreadObj(), nullptr);
+    g_resurrections = 1;
+  });
+  EXPECT_EQ(g_resurrections, 0);
+  // The first block and the one the callback's last error brought along.
+  EXPECT_EQ(g_constructed - constructed, 2);
+  EXPECT_EQ(g_destructed - destructed, 2);
+  EXPECT_EQ(CountedMsg::live, live);
+}
+
 TEST(ThreadObject, ManyThreadsEndingDeleteTheirObjects) {
   int destructed = g_destructed, live = CountedMsg::live;
   std::vector<std::thread> threads;

@@ -19,8 +19,9 @@ struct ThreadCache {
 thread_local ThreadCache t_cache = {nullptr, 0};
 
 void OnThreadExit(void *) {
-  // If a slot's destructor callback brings a new automatic object to life,
-  // WatchThreadExit arms the key again and the system calls us once more.
+  // Should a slot's destructor callback bring more automatic objects to
+  // life than DeleteAutoThreadObject settles, WatchThreadExit arms the key
+  // again and the system calls us once more.
   tTHREAD::DeleteAutoThreadObject();
 }
 
