@@ -136,34 +136,65 @@ int tTHREAD::GetId() { return id_; }
 
 tTHREAD *tTHREAD::Next() { return next_; }
 
-tTHREAD *tTHREAD::GetThreadObj() {
-  tTHREAD *t = CachedObject();
-  if (t != nullptr) return t;
-  int id = CurrentThreadId();
-  tOBJECT_LOCK hold(ListLock());
-  for (t = g_head; t != nullptr; t = t->next_) {
-    if (t->id_ == id) {
-      kelsys::SetThreadCache(t, g_epoch.load(std::memory_order_relaxed));
-      return t;
+// The lookups behind the public entry points. Defined in the class body,
+// so they are inline and hidden: the last error's hot path calls them
+// directly instead of going through the exported functions.
+struct tTHREAD::tIMPL {
+  static tTHREAD *Find() {
+    tTHREAD *t = CachedObject();
+    if (t != nullptr) return t;
+    int id = CurrentThreadId();
+    tOBJECT_LOCK hold(ListLock());
+    for (t = g_head; t != nullptr; t = t->next_) {
+      if (t->id_ == id) {
+        kelsys::SetThreadCache(t, g_epoch.load(std::memory_order_relaxed));
+        return t;
+      }
     }
+    return nullptr;
   }
-  return nullptr;
-}
 
-tTHREAD *tTHREAD::LocateThreadObj() {
-  tTHREAD *t = GetThreadObj();
-  if (t != nullptr) return t;
-  t = new (std::nothrow) tTHREAD(1);
-  if (t == nullptr) return nullptr;
-  if (!t->listed_) {
-    // Cannot happen unless the thread created an object meanwhile (from a
-    // slot callback); that one is the thread's.
-    delete t;
-    return GetThreadObj();
+  static tTHREAD *Locate() {
+    tTHREAD *t = Find();
+    if (t != nullptr) return t;
+    t = new (std::nothrow) tTHREAD(1);
+    if (t == nullptr) return nullptr;
+    if (!t->listed_) {
+      // Cannot happen unless the thread created an object meanwhile (from
+      // a slot callback); that one is the thread's.
+      delete t;
+      return Find();
+    }
+    kelsys::WatchThreadExit();
+    return t;
   }
-  kelsys::WatchThreadExit();
-  return t;
-}
+
+  static void SetLastError(tMSG *msg) {
+    if (tLOGMGR::pLogFile != nullptr && tLOGMGR::Begin("thread", 0xC4)) {
+      std::ostream &log = *tLOGMGR::pLogFile;
+      if (msg == nullptr) {
+        log << "SetLastError(NULL)\n";
+      } else {
+        log << "SetLastError(\"" << msg->Format() << "\")\n";
+      }
+      tLOGMGR::End();
+    }
+    tTHREAD *t = Locate();
+    if (t == nullptr) {
+      // Not recorded; the message was handed over all the same.
+      tMSG::Dispose(msg);
+      return;
+    }
+    tMSG *old = t->last_error_;
+    if (old == msg) return;
+    t->last_error_ = msg;
+    tMSG::Dispose(old);
+  }
+};
+
+tTHREAD *tTHREAD::GetThreadObj() { return tIMPL::Find(); }
+
+tTHREAD *tTHREAD::LocateThreadObj() { return tIMPL::Locate(); }
 
 void tTHREAD::DeleteAutoThreadObject() {
   // A slot's destructor callback that uses the library (a log record, a
@@ -171,52 +202,32 @@ void tTHREAD::DeleteAutoThreadObject() {
   // destroyed; at thread end nobody else would delete it. A few rounds, as
   // POSIX gives thread-specific destructors, settle every sane callback.
   for (int round = 0; round < 4; ++round) {
-    tTHREAD *t = GetThreadObj();
+    tTHREAD *t = tIMPL::Find();
     if (t == nullptr || !t->automatic_) return;
     delete t;
   }
 }
 
 void *tTHREAD::GetTLS(unsigned int offset) {
-  tTHREAD *t = LocateThreadObj();
+  tTHREAD *t = tIMPL::Locate();
   if (t == nullptr || t->tls_ == nullptr) return nullptr;
   return static_cast<unsigned char *>(t->tls_) + offset;
 }
 
 void tTHREAD::SetLastError(tMSG &msg) {
   // Callers pass a null reference to clear the last error.
-  SetLastError(kelcore_internal::IsNull(&msg) ? nullptr : &msg);
+  tIMPL::SetLastError(kelcore_internal::IsNull(&msg) ? nullptr : &msg);
 }
 
-void tTHREAD::SetLastError(tMSG *msg) {
-  if (tLOGMGR::pLogFile != nullptr && tLOGMGR::Begin("thread", 0xC4)) {
-    std::ostream &log = *tLOGMGR::pLogFile;
-    if (msg == nullptr) {
-      log << "SetLastError(NULL)\n";
-    } else {
-      log << "SetLastError(\"" << msg->Format() << "\")\n";
-    }
-    tLOGMGR::End();
-  }
-  tTHREAD *t = LocateThreadObj();
-  if (t == nullptr) {
-    // Not recorded; the message was handed over all the same.
-    tMSG::Dispose(msg);
-    return;
-  }
-  tMSG *old = t->last_error_;
-  if (old == msg) return;
-  t->last_error_ = msg;
-  tMSG::Dispose(old);
-}
+void tTHREAD::SetLastError(tMSG *msg) { tIMPL::SetLastError(msg); }
 
 tMSG *tTHREAD::GetLastError() {
-  tTHREAD *t = LocateThreadObj();
+  tTHREAD *t = tIMPL::Locate();
   return t != nullptr ? t->last_error_ : nullptr;
 }
 
 tMSG *tTHREAD::TakeOwnershipOfLastError() {
-  tTHREAD *t = LocateThreadObj();
+  tTHREAD *t = tIMPL::Locate();
   if (t == nullptr) return nullptr;
   tMSG *msg = t->last_error_;
   t->last_error_ = nullptr;
@@ -225,7 +236,7 @@ tMSG *tTHREAD::TakeOwnershipOfLastError() {
 
 tMSG *tTHREAD::ExchangeLastError(tMSG *msg) {
   // Never creates an object just to hold nothing.
-  tTHREAD *t = msg != nullptr ? LocateThreadObj() : GetThreadObj();
+  tTHREAD *t = msg != nullptr ? tIMPL::Locate() : tIMPL::Find();
   if (t == nullptr) {
     tMSG::Dispose(msg);
     return nullptr;

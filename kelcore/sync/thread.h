@@ -75,6 +75,8 @@ class KELCORE_API tTHREAD {
  private:
   friend class tTLSDEF;
   friend class tLOGMGR;
+  struct tIMPL;  // the library's own lookups, kept out of the export table
+  friend struct tIMPL;
 
   tTHREAD(int automatic);
   tTHREAD(const tTHREAD &);
