@@ -116,6 +116,7 @@ class KELCORE_API tCATMSG : public tMSG {
   // tMSG's equality, and the other message is a catalog message of the same
   // catalog object, set and number.
   virtual int operator==(const tMSG &other) const;
+  KELCORE_MSG_EQUALITY(tCATMSG)
 
   unsigned int GetSetId() const;
   unsigned int GetMsgId() const;

@@ -73,7 +73,9 @@ tPARM_ERRNO::~tPARM_ERRNO() {}
 void tPARM_ERRNO::Format(char *buf, const char *spec) const {
   tMSG *msg = new (std::nothrow) kelos::tLIBMSG1(value_);
   if (msg == nullptr) msg = &tERRMSG::OutOfMemory;
-  PrintText(buf, spec, msg->Format(), PrintfFormat);
+  // A spec that is not a valid text conversion falls back to "%s" rather
+  // than reach printf with an argument it does not expect.
+  PrintText(buf, spec && *spec ? ValidSpec(spec, "%s") : spec, msg->Format(), PrintfFormat);
   tMSG::Dispose(msg);
 }
 
@@ -90,7 +92,9 @@ tPARM_SYSERR::~tPARM_SYSERR() {}
 void tPARM_SYSERR::Format(char *buf, const char *spec) const {
   tMSG *msg = new (std::nothrow) kelos::tLIBMSG2(value_);
   if (msg == nullptr) msg = &tERRMSG::OutOfMemory;
-  PrintText(buf, spec, msg->Format(), PrintfFormat);
+  // A spec that is not a valid text conversion falls back to "%s" rather
+  // than reach printf with an argument it does not expect.
+  PrintText(buf, spec && *spec ? ValidSpec(spec, "%s") : spec, msg->Format(), PrintfFormat);
   tMSG::Dispose(msg);
 }
 

@@ -47,6 +47,7 @@ class KELCORE_API tPARM_ERRNO : public tPARAMETER {
   void Format(char *buf, const char *spec) const;
   // Same class and same value.
   int operator==(const tPARAMETER &other) const;
+  KELCORE_PARM_EQUALITY(tPARM_ERRNO)
   int Value() const { return value_; }
 
  private:
@@ -63,6 +64,7 @@ class KELCORE_API tPARM_SYSERR : public tPARAMETER {
   ~tPARM_SYSERR();
   void Format(char *buf, const char *spec) const;
   int operator==(const tPARAMETER &other) const;
+  KELCORE_PARM_EQUALITY(tPARM_SYSERR)
   int Value() const { return value_; }
 
  private:

@@ -230,3 +230,15 @@ TEST_F(SystemErrorTest, MakeWithoutMemory) {
 }
 
 }  // namespace
+
+// A spec that does not convert a text must never reach printf with the text
+// as its argument: it is ignored and the text shows as with "%s".
+TEST_F(SystemErrorTest, SpecsThatDoNotConvertATextAreIgnored) {
+  const std::string plain_errno = FormatParm(tPARM_ERRNO(2), nullptr);
+  const std::string plain_syserr = FormatParm(tPARM_SYSERR(2), nullptr);
+  for (const char *spec : {"%d", "%n", "%s%s", "%99999s", "%p", "%f", "%c"}) {
+    SCOPED_TRACE(spec);
+    EXPECT_EQ(plain_errno, FormatParm(tPARM_ERRNO(2), spec));
+    EXPECT_EQ(plain_syserr, FormatParm(tPARM_SYSERR(2), spec));
+  }
+}
