@@ -132,6 +132,7 @@ TEST(NamedMutexTest, DifferentNamesAreDifferentLocks) {
 TEST(NamedMutexTest, UnnamedLocksArePrivateToTheirObject) {
   EXPECT_FALSE(SameLock(std::make_shared<tINTER_PROCESS_LOCK>(nullptr),
                         std::make_shared<tINTER_PROCESS_LOCK>(nullptr)));
+  EXPECT_FALSE(SameLock(Named(""), Named("")));
 }
 
 TEST(NamedMutexTest, LocalPrefixNamesTheDefaultNamespace) {
