@@ -17,16 +17,9 @@
 
 #include <chrono>
 #include <mutex>
-#include <string>
 #include <thread>
 
 #include "kelcore/sync/lock.h"
-
-#if defined(_WIN32)
-#  include <process.h>
-#else
-#  include <unistd.h>
-#endif
 
 namespace {
 
@@ -37,14 +30,8 @@ tPHYSYNCOBJ *Opaque(tPHYSYNCOBJ *lock) {
   return lock;
 }
 
-std::string UniqueName() {
-#if defined(_WIN32)
-  int pid = _getpid();
-#else
-  int pid = static_cast<int>(getpid());
-#endif
-  return "kelcore-lock-bench-" + std::to_string(pid);
-}
+// One name for every run, so that runs leave no more than one lock file.
+const char kName[] = "kelcore-lock-bench";
 
 void LockUnlock(benchmark::State &state, tPHYSYNCOBJ *lock) {
   for (auto _ : state) {
@@ -105,7 +92,7 @@ void Std_RecursiveMutex_Scoped(benchmark::State &state) {
 }
 
 void Kel_InterProcessNamed_LockUnlock(benchmark::State &state) {
-  tINTER_PROCESS_LOCK lock(UniqueName().c_str());
+  tINTER_PROCESS_LOCK lock(kName);
   LockUnlock(state, Opaque(&lock));
 }
 
@@ -115,7 +102,7 @@ void Kel_InterProcessUnnamed_LockUnlock(benchmark::State &state) {
 }
 
 void Kel_InterProcessNamed_Nested(benchmark::State &state) {
-  tINTER_PROCESS_LOCK lock(UniqueName().c_str());
+  tINTER_PROCESS_LOCK lock(kName);
   tPHYSYNCOBJ *l = Opaque(&lock);
   l->LockObject();  // the inner holds only count
   for (auto _ : state) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -53,6 +54,33 @@ bool SameLock(const std::shared_ptr<tPHYSYNCOBJ> &a, const std::shared_ptr<tPHYS
   }
   return excluded;
 }
+
+#if !defined(_WIN32)
+// The POSIX layer keeps lock files for good (docs/locks.md); this program's
+// are removed when it ends, once no process of the run can use them.
+class RemoveLockFilesOfThisRun : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    const std::string mark = "kelcore-lock-test-" + std::to_string(kelcore_test::ProcessId()) + "-";
+    std::vector<std::string> dirs = {"/tmp"};
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/') dirs.push_back(runtime);
+    for (const std::string &dir : dirs) {
+      std::error_code ec;
+      for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end;
+           it.increment(ec)) {
+        std::string leaf = it->path().filename().string();
+        if (leaf.rfind("kelcore-mutex-", 0) == 0 && leaf.find(mark) != std::string::npos) {
+          std::error_code ignored;
+          std::filesystem::remove(it->path(), ignored);
+        }
+      }
+    }
+  }
+};
+::testing::Environment *const kRemoveLockFiles =
+    ::testing::AddGlobalTestEnvironment(new RemoveLockFilesOfThisRun);
+#endif
 
 // --- one process, several objects ------------------------------------------
 
