@@ -26,7 +26,7 @@ char kErrnoTag;
 char kSysErrTag;
 
 // Prints `text` into the 1024-byte `buf` with `spec` (default "%s"). The
-// text is cut first so that the literal characters of the spec still fit;
+// text is cut first so that the literal characters of the conversion spec still fit;
 // a spec with a field width is the caller's responsibility.
 template <typename PRINT>
 void PrintText(char *buf, const char *spec, const char *text, PRINT print) {

@@ -8,7 +8,7 @@
 
 #include "kelcore/msg/message.h"
 #include "kelcore/msg/null_object.h"
-#include "kelcore/msg/printf_spec.h"
+#include "kelcore/msg/printf_conversion.h"
 #include "kelcore/text/nls_string.h"
 
 using kelcore_internal::eARGKIND;
@@ -24,7 +24,7 @@ const std::size_t kBufferSize = 1024;
 char g_tag_char, g_tag_short, g_tag_ushort, g_tag_int, g_tag_uint, g_tag_long, g_tag_ulong,
     g_tag_float, g_tag_double, g_tag_ldouble, g_tag_string, g_tag_msg;
 
-// The spec to use and its parsed conversion: `spec` when it suits `kind`,
+// The conversion spec to use and its parsed conversion: `spec` when it suits `kind`,
 // the class's default conversion otherwise.
 const char *ChooseSpec(const char *spec, const char *default_conversion, eARGKIND kind,
                        tCONVERSION *conv) {

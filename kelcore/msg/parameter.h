@@ -118,7 +118,7 @@ class KELCORE_API tPARM_STRING : public tPARAMETER {
 
 // A message shown as a parameter of another message. Built from a pointer it
 // adopts the message and disposes of it (tMSG::Dispose); built from a
-// reference it borrows. The spec is ignored: the text is the message's
+// reference it borrows. The conversion spec is ignored: the text is the message's
 // formatted text, cut to 1023 characters ("NULL" for a null pointer). A
 // message must not show itself, directly or through others.
 class KELCORE_API tPARM_MSG : public tPARAMETER {

@@ -261,7 +261,7 @@ TEST(ParmStream, PointerFormWritesThenDestroys) {
   EXPECT_EQ(os.str(), "counting|3") << "a null pointer writes nothing";
 }
 
-// --- the spec check for parameter classes outside this folder ----------------
+// --- the conversion spec check for parameter classes outside this folder ----------------
 
 class SpecProbe : public tPARAMETER {
  public:

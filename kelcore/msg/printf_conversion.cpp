@@ -1,4 +1,4 @@
-#include "kelcore/msg/printf_spec.h"
+#include "kelcore/msg/printf_conversion.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,11 +1,11 @@
 // Internal to the library (not exported): checking printf specs from message
 // texts, and rendering the integer and text conversions without vsnprintf.
 //
-// A spec reaches printf together with a value of a type the spec knows
+// A spec reaches printf together with a value of a type it knows
 // nothing about, so a spec is only used after ParseSpec has found exactly one
 // conversion that suits that type (the rules are in parameter.h).
-#ifndef KELCORE_MSG_PRINTF_SPEC_H
-#define KELCORE_MSG_PRINTF_SPEC_H
+#ifndef KELCORE_MSG_PRINTF_CONVERSION_H
+#define KELCORE_MSG_PRINTF_CONVERSION_H
 
 namespace kelcore_internal {
 
@@ -62,4 +62,4 @@ void RenderString(char *buf, const char *format, const tCONVERSION &conv, const 
 
 }  // namespace kelcore_internal
 
-#endif  // KELCORE_MSG_PRINTF_SPEC_H
+#endif  // KELCORE_MSG_PRINTF_CONVERSION_H

@@ -137,7 +137,7 @@ std::string Printf(const char *format, ...) {
   return buf;
 }
 
-// The spec printf is asked for as reference. '+' and ' ' only act on signed
+// The conversion spec printf is asked for as reference. '+' and ' ' only act on signed
 // conversions in C; one C runtime (mingw-w64's) still prefixes a blank to
 // unsigned ones, while the library renders the C behaviour on every system,
 // so the reference drops those flags where C gives them no effect.
