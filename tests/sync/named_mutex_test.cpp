@@ -225,6 +225,82 @@ TEST(NamedMutexTest, LongNamesDifferingOnlyAtTheEnd) {
   }
 }
 
+#if !defined(_WIN32)
+// Sets an environment variable for the lifetime of a scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char *name, const char *value) : name_(name) {
+    const char *old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (had_) {
+      setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+
+ private:
+  std::string name_, old_;
+  bool had_ = false;
+};
+
+class LockFileTest : public kelcore_test::TempDirTest {};
+
+TEST_F(LockFileTest, LivesInTheUsersRuntimeDirectoryUnderAnEscapedName) {
+  ScopedEnv runtime("XDG_RUNTIME_DIR", tmp.path().c_str());
+  std::string stem = UniqueLockName("file");
+  struct Case {
+    std::string name, leaf;
+  } cases[] = {
+      {stem + "/a b%", "kelcore-mutex-" + stem + "%2Fa%20b%25"},
+      {"Local\\" + stem, "kelcore-mutex-" + stem},
+  };
+  for (const Case &c : cases) {
+    tINTER_PROCESS_LOCK lock(c.name.c_str());
+    EXPECT_TRUE(Exists(tmp.File(c.leaf))) << c.leaf;
+  }
+  // Too long for a file name: a hash, then the name's beginning.
+  std::string long_name = stem + std::string(300, 'y');
+  tINTER_PROCESS_LOCK lock(long_name.c_str());
+  bool found = false;
+  for (const auto &entry : std::filesystem::directory_iterator(tmp.path())) {
+    std::string leaf = entry.path().filename().string();
+    if (leaf.rfind("kelcore-mutex-~", 0) == 0 && leaf.find(stem) != std::string::npos) {
+      found = true;
+      EXPECT_LE(leaf.size(), 255u);
+    }
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(LockFileTest, UnusableRuntimeDirectoryFallsBackToTmp) {
+  for (const char *dir : {"/nonexistent-kelcore-runtime-dir", "relative/dir", "/dev/null", ""}) {
+    SCOPED_TRACE(dir);
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir);
+    std::string name = UniqueLockName("fallback");
+    auto a = Named(name);
+    EXPECT_TRUE(Exists("/tmp/kelcore-mutex-" + name));
+    EXPECT_TRUE(SameLock(a, Named(name))) << "the lock must work";
+  }
+}
+
+TEST_F(LockFileTest, GlobalNamesLiveInTmp) {
+  ScopedEnv runtime("XDG_RUNTIME_DIR", tmp.path().c_str());
+  std::string name = UniqueLockName("global");
+  tINTER_PROCESS_LOCK lock(("Global\\" + name).c_str());
+  EXPECT_TRUE(Exists("/tmp/kelcore-mutex-" + name));
+  EXPECT_FALSE(Exists(tmp.File("kelcore-mutex-" + name)));
+}
+#endif
+
 // --- several processes ------------------------------------------------------
 
 // args: lock name, directory. Takes the lock, says "held", waits for

@@ -296,6 +296,17 @@ bool KeepsItsByte(unsigned char c) {
          c == '_' || c == '.';
 }
 
+// The user's runtime directory serves only if it is really this user's: a
+// variable inherited across su, or left over from a session that has ended,
+// would otherwise make every lock fail to open, and a lock that cannot be
+// created does nothing.
+bool UsableRuntimeDir(const char *dir) {
+  if (!dir || dir[0] != '/') return false;
+  struct stat st;
+  return stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         access(dir, W_OK | X_OK) == 0;
+}
+
 // Turns a mutex name into the lock file's path in `out` (of `size` bytes).
 // Letters, digits, '-', '_' and '.' stay; every other byte becomes %XX. A
 // name that would make a file name longer than file systems allow becomes a
@@ -309,7 +320,7 @@ bool LockFilePath(const char *name, char *out, size_t size) {
   } else {
     if (std::strncmp(name, "Local\\", 6) == 0) name += 6;
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    dir = (runtime && runtime[0] == '/') ? runtime : "/tmp";
+    dir = UsableRuntimeDir(runtime) ? runtime : "/tmp";
   }
   static const char kHex[] = "0123456789ABCDEF";
   const size_t kMaxMapped = 180;
