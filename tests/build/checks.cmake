@@ -36,6 +36,21 @@ if(NOT CMAKE_CROSSCOMPILING AND KELCORE_SANITIZE STREQUAL "")
   target_compile_options(kelcore_self_contained_headers PRIVATE -Wall -Wextra -Werror)
   target_link_libraries(kelcore_self_contained_headers PRIVATE kelcore)
 
+  # The other compiler of this system, where there is one, also takes the
+  # umbrella header at every language level.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    find_program(KELCORE_OTHER_CXX NAMES clang++)
+  else()
+    find_program(KELCORE_OTHER_CXX NAMES g++)
+  endif()
+  if(KELCORE_OTHER_CXX)
+    add_test(NAME umbrella_other_compiler
+      COMMAND ${CMAKE_COMMAND} -DCOMPILER=${KELCORE_OTHER_CXX} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+              -DSOURCE=${CMAKE_CURRENT_LIST_DIR}/umbrella_check.cpp -DSTANDARDS=11,17,20
+              -P ${PROJECT_SOURCE_DIR}/cmake/check-header-compiler.cmake)
+    set_tests_properties(umbrella_other_compiler PROPERTIES TIMEOUT 120 LABELS "build")
+  endif()
+
   # The umbrella header names every public header.
   add_test(NAME umbrella
     COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
