@@ -68,9 +68,7 @@ TEST(Date, EveryDayFrom1583To9999AgainstAWallCalendar) {
   tDATE date, previous(1582, 12, 31);
   long days = 0, failures = 0;
   std::string first;  // the first few failures
-  const auto check = [&](bool ok, const char *what) {
-    if (!ok && ++failures <= 5) first += testing::PrintToString(date) + ": " + what + "\n";
-  };
+  const auto check = [&](bool ok, const char *what) { if (!ok && ++failures <= 5) first += testing::PrintToString(date) + ": " + what + "\n"; };
   for (; y <= 9999; ++days, ++linear, previous = date) {
     date = tDATE(y, m, d);
     unsigned ny = y, nm = m, nd = d + 1;  // the next day on the wall
@@ -122,6 +120,7 @@ TEST(Date, InvalidDatesNormaliseAndMonthsAndYearsMoveAlone) {
     d.AddYears(c.years);
     EXPECT_EQ(c.to, d) << testing::PrintToString(c.from) << " " << c.months << " " << c.years;
   }
+  EXPECT_TRUE(tDATE(2023, 0, 1).GetMaxDays() == 31 && tDATE(2023, 14, 1).GetMaxDays() == 29) << "December, February 2024";
 }
 
 TEST(Date, WeekdayNavigationLandsWithinAWeekOrTheMonth) {
