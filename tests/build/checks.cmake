@@ -21,6 +21,23 @@ set_target_properties(kelcore_compare_cxx20 PROPERTIES CXX_STANDARD 20 CXX_EXTEN
 target_compile_options(kelcore_compare_cxx20 PRIVATE -Wall -Wextra -Werror)
 target_link_libraries(kelcore_compare_cxx20 PRIVATE kelcore)
 
+# A client that compares messages and parameters of different classes and
+# calls the 16-bit string overloads next to the C library's, built and run
+# under each language level.
+foreach(std 11 17 20)
+  set(check kelcore_client_cxx${std})
+  add_executable(${check} ${CMAKE_CURRENT_LIST_DIR}/client_check.cpp)
+  set_target_properties(${check} PROPERTIES CXX_STANDARD ${std} CXX_EXTENSIONS OFF)
+  target_include_directories(${check} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(${check} PRIVATE -Wall -Wextra -Werror)
+  target_link_libraries(${check} PRIVATE kelcore)
+  if(WIN32)
+    target_link_options(${check} PRIVATE -static-libgcc -static-libstdc++)
+  endif()
+  add_test(NAME client_cxx${std} COMMAND ${check})
+  set_tests_properties(client_cxx${std} PROPERTIES TIMEOUT 60 LABELS "build")
+endforeach()
+
 if(NOT CMAKE_CROSSCOMPILING AND KELCORE_SANITIZE STREQUAL "")
   # Each public header compiles on its own, first in its translation unit.
   set(self_contained_srcs)
