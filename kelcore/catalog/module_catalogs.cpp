@@ -19,8 +19,11 @@
 
 namespace {
 
-template <typename MSG>
-tMSG *OrOutOfMemory(MSG *msg) {
+// A new message, or without memory for one the shared tERRMSG::OutOfMemory:
+// a factory never returns null.
+template <typename MSG, typename... ARGS>
+tMSG *NewOrOutOfMemory(ARGS... args) {
+  MSG *msg = new (std::nothrow) MSG(args...);
   if (msg == nullptr) return &tERRMSG::OutOfMemory;
   return msg;
 }
@@ -53,48 +56,40 @@ char *FormatTextCopy(const char *text) {
 
 }  // namespace
 
+// The definitions of KELCORE_DECLARE_MODULE_CATALOG (module_catalogs.h), for
+// a module whose messages have severity SEVERITY. The catalog is built on
+// first use; the start-up object at the end of this file makes that first use
+// happen at load time, in table order.
+#define KELCORE_DEFINE_MODULE_CATALOG(NAME, VERSION, SEVERITY)                   \
+  const char cCATALOG_NAME[] = NAME;                                             \
+  const char cCATALOG_VERSION[] = VERSION;                                       \
+  tMSGCAT &Catalog() {                                                           \
+    static tMSGCAT catalog(cCATALOG_NAME, cCATALOG_VERSION, nullptr);            \
+    return catalog;                                                              \
+  }                                                                              \
+  tLIBMSG::tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString) \
+      : tCATMSG(&Catalog(), setId, msgId, idString, SEVERITY) {}                 \
+  tLIBMSG::~tLIBMSG() {}
+
+// The definitions of KELCORE_DECLARE_MODULE_SET0 (module_catalogs.h): set-0
+// messages with the id string ID_STRING.
+#define KELCORE_DEFINE_MODULE_SET0(ID_STRING)                              \
+  tLIBMSG0::tLIBMSG0(unsigned int msgId) : tLIBMSG(msgId, 0, ID_STRING) {} \
+  tLIBMSG0::~tLIBMSG0() {}                                                 \
+  tMSG *NewLibraryError(unsigned int msgId) { return NewOrOutOfMemory<tLIBMSG0>(msgId); }
+
 // ------------------------------------------------------------------- APP
 namespace kelapp {
-const char cCATALOG_NAME[] = "APP library message catalog";
-const char cCATALOG_VERSION[] = "A.01.00";
+KELCORE_DEFINE_MODULE_CATALOG("APP library message catalog", "A.01.00", eERROR)
 const char cID_STRING[] = "APP library error";
-
-tMSGCAT &Catalog() {
-  static tMSGCAT catalog(cCATALOG_NAME, cCATALOG_VERSION, nullptr);
-  return catalog;
-}
-
-tLIBMSG::tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString)
-    : tCATMSG(&Catalog(), setId, msgId, idString, eERROR) {}
-tLIBMSG::~tLIBMSG() {}
-tLIBMSG0::tLIBMSG0(unsigned int msgId) : tLIBMSG(msgId, 0, cID_STRING) {}
-tLIBMSG0::~tLIBMSG0() {}
-
-tMSG *NewLibraryError(unsigned int msgId) {
-  return OrOutOfMemory(new (std::nothrow) tLIBMSG0(msgId));
-}
+KELCORE_DEFINE_MODULE_SET0(cID_STRING)
 }  // namespace kelapp
 
 // --------------------------------------------------------------- CStream
 namespace kelcstream {
-const char cCATALOG_NAME[] = "CStream library message catalog";
-const char cCATALOG_VERSION[] = "A.00.00";
+KELCORE_DEFINE_MODULE_CATALOG("CStream library message catalog", "A.00.00", eERROR)
 const char cID_STRING[] = "CStream library error";
-
-tMSGCAT &Catalog() {
-  static tMSGCAT catalog(cCATALOG_NAME, cCATALOG_VERSION, nullptr);
-  return catalog;
-}
-
-tLIBMSG::tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString)
-    : tCATMSG(&Catalog(), setId, msgId, idString, eERROR) {}
-tLIBMSG::~tLIBMSG() {}
-tLIBMSG0::tLIBMSG0(unsigned int msgId) : tLIBMSG(msgId, 0, cID_STRING) {}
-tLIBMSG0::~tLIBMSG0() {}
-
-tMSG *NewLibraryError(unsigned int msgId) {
-  return OrOutOfMemory(new (std::nothrow) tLIBMSG0(msgId));
-}
+KELCORE_DEFINE_MODULE_SET0(cID_STRING)
 
 tMSG *NewLibraryError(unsigned int msgId, int errnoValue) {
   tMSG *msg = NewLibraryError(msgId);
@@ -105,36 +100,15 @@ tMSG *NewLibraryError(unsigned int msgId, int errnoValue) {
 
 // --------------------------------------------------------------- FILESYS
 namespace kelfilesys {
-const char cCATALOG_NAME[] = "FILESYS library message catalog";
-const char cCATALOG_VERSION[] = "A.02.00";
+KELCORE_DEFINE_MODULE_CATALOG("FILESYS library message catalog", "A.02.00", eERROR)
 const char cID_STRING[] = "FILESYS library error";
-
-tMSGCAT &Catalog() {
-  static tMSGCAT catalog(cCATALOG_NAME, cCATALOG_VERSION, nullptr);
-  return catalog;
-}
-
-tLIBMSG::tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString)
-    : tCATMSG(&Catalog(), setId, msgId, idString, eERROR) {}
-tLIBMSG::~tLIBMSG() {}
-tLIBMSG0::tLIBMSG0(unsigned int msgId) : tLIBMSG(msgId, 0, cID_STRING) {}
-tLIBMSG0::~tLIBMSG0() {}
-
-tMSG *NewLibraryError(unsigned int msgId) {
-  return OrOutOfMemory(new (std::nothrow) tLIBMSG0(msgId));
-}
+KELCORE_DEFINE_MODULE_SET0(cID_STRING)
 }  // namespace kelfilesys
 
 // ------------------------------------------------------------------- LOG
 namespace kellog {
-const char cCATALOG_NAME[] = "LOG library message catalog";
-const char cCATALOG_VERSION[] = "A.02.00";
+KELCORE_DEFINE_MODULE_CATALOG("LOG library message catalog", "A.02.00", eINFORMATION)
 const char cID_STRING[] = "LOG library messages";
-
-tMSGCAT &Catalog() {
-  static tMSGCAT catalog(cCATALOG_NAME, cCATALOG_VERSION, nullptr);
-  return catalog;
-}
 
 const char *DefaultText(unsigned int msgId) {
   static const char *const kTexts[] = {
@@ -147,16 +121,13 @@ const char *DefaultText(unsigned int msgId) {
   return msgId < sizeof(kTexts) / sizeof(kTexts[0]) ? kTexts[msgId] : nullptr;
 }
 
-tLIBMSG::tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString)
-    : tCATMSG(&Catalog(), setId, msgId, idString, eINFORMATION) {}
-tLIBMSG::~tLIBMSG() {}
 tLIBMSG0::tLIBMSG0(unsigned int msgId, const char *defaultText)
     : tLIBMSG(msgId, 0, cID_STRING), default_text_(defaultText) {}
 tLIBMSG0::~tLIBMSG0() {}
 const char *tLIBMSG0::GetDefaultMsg() { return default_text_; }
 
 tMSG *NewLibraryError(unsigned int msgId, const char *defaultText) {
-  return OrOutOfMemory(new (std::nothrow) tLIBMSG0(msgId, defaultText));
+  return NewOrOutOfMemory<tLIBMSG0>(msgId, defaultText);
 }
 
 tMSG *NewLibraryError(unsigned int msgId) { return NewLibraryError(msgId, DefaultText(msgId)); }
@@ -164,15 +135,9 @@ tMSG *NewLibraryError(unsigned int msgId) { return NewLibraryError(msgId, Defaul
 
 // --------------------------------------------------------------- MSGFILE
 namespace kelmsgfile {
-const char cCATALOG_NAME[] = "MSGFILE library message catalog";
-const char cCATALOG_VERSION[] = "A.01.00";
+KELCORE_DEFINE_MODULE_CATALOG("MSGFILE library message catalog", "A.01.00", eERROR)
 const char cMSGCAT_ID_STRING[] = "MSGCAT library error";
 const char cMSGFILE_ID_STRING[] = "MSGFILE library error";
-
-tMSGCAT &Catalog() {
-  static tMSGCAT catalog(cCATALOG_NAME, cCATALOG_VERSION, nullptr);
-  return catalog;
-}
 
 const char *BuiltInText(unsigned int setId, unsigned int msgId) {
   static const char *const kSet0[] = {
@@ -199,39 +164,19 @@ const char *BuiltInText(unsigned int setId, unsigned int msgId) {
   return nullptr;
 }
 
-tLIBMSG::tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString)
-    : tCATMSG(&Catalog(), setId, msgId, idString, eERROR) {}
-tLIBMSG::~tLIBMSG() {}
-tLIBMSG0::tLIBMSG0(unsigned int msgId) : tLIBMSG(msgId, 0, cMSGCAT_ID_STRING) {}
-tLIBMSG0::~tLIBMSG0() {}
+KELCORE_DEFINE_MODULE_SET0(cMSGCAT_ID_STRING)
+
 tLIBMSG1::tLIBMSG1(unsigned int msgId) : tLIBMSG(msgId, 1, cMSGFILE_ID_STRING) {}
 tLIBMSG1::~tLIBMSG1() {}
 
-tMSG *NewLibraryError(unsigned int msgId) {
-  return OrOutOfMemory(new (std::nothrow) tLIBMSG0(msgId));
-}
-
-tMSG *NewLibraryError1(unsigned int msgId) {
-  return OrOutOfMemory(new (std::nothrow) tLIBMSG1(msgId));
-}
+tMSG *NewLibraryError1(unsigned int msgId) { return NewOrOutOfMemory<tLIBMSG1>(msgId); }
 }  // namespace kelmsgfile
 
 // -------------------------------------------------------------------- OS
 namespace kelos {
-const char cCATALOG_NAME[] = "OS library message catalog";
-const char cCATALOG_VERSION[] = "A.02.00";
+KELCORE_DEFINE_MODULE_CATALOG("OS library message catalog", "A.02.00", eERROR)
 const char cID_STRING[] = "OS library error";
-
-tMSGCAT &Catalog() {
-  static tMSGCAT catalog(cCATALOG_NAME, cCATALOG_VERSION, nullptr);
-  return catalog;
-}
-
-tLIBMSG::tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString)
-    : tCATMSG(&Catalog(), setId, msgId, idString, eERROR) {}
-tLIBMSG::~tLIBMSG() {}
-tLIBMSG0::tLIBMSG0(unsigned int msgId) : tLIBMSG(msgId, 0, cID_STRING) {}
-tLIBMSG0::~tLIBMSG0() {}
+KELCORE_DEFINE_MODULE_SET0(cID_STRING)
 
 tLIBMSG1::tLIBMSG1(int errnoValue)
     : tLIBMSG(static_cast<unsigned int>(errnoValue), 1, cID_STRING),
@@ -273,79 +218,39 @@ const char *tLIBMSG2::GetDefaultMsg() {
   }
   return default_text_;
 }
-
-tMSG *NewLibraryError(unsigned int msgId) {
-  return OrOutOfMemory(new (std::nothrow) tLIBMSG0(msgId));
-}
 }  // namespace kelos
 
 // ------------------------------------------------------------------- REC
 namespace kelrec {
-const char cCATALOG_NAME[] = "REC library message catalog";
-const char cCATALOG_VERSION[] = "A.00.00";
+KELCORE_DEFINE_MODULE_CATALOG("REC library message catalog", "A.00.00", eERROR)
 const char cID_STRING[] = "REC library error";
-
-tMSGCAT &Catalog() {
-  static tMSGCAT catalog(cCATALOG_NAME, cCATALOG_VERSION, nullptr);
-  return catalog;
-}
-
-tLIBMSG::tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString)
-    : tCATMSG(&Catalog(), setId, msgId, idString, eERROR) {}
-tLIBMSG::~tLIBMSG() {}
-tLIBMSG0::tLIBMSG0(unsigned int msgId) : tLIBMSG(msgId, 0, cID_STRING) {}
-tLIBMSG0::~tLIBMSG0() {}
-
-tMSG *NewLibraryError(unsigned int msgId) {
-  return OrOutOfMemory(new (std::nothrow) tLIBMSG0(msgId));
-}
+KELCORE_DEFINE_MODULE_SET0(cID_STRING)
 }  // namespace kelrec
 
 // ------------------------------------------------------------------- TXT
 namespace keltxt {
-const char cCATALOG_NAME[] = "TXT library message catalog";
-const char cCATALOG_VERSION[] = "A.00.00";
+KELCORE_DEFINE_MODULE_CATALOG("TXT library message catalog", "A.00.00", eERROR)
 const char cID_STRING[] = "TXT library error";
-
-tMSGCAT &Catalog() {
-  static tMSGCAT catalog(cCATALOG_NAME, cCATALOG_VERSION, nullptr);
-  return catalog;
-}
-
-tLIBMSG::tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString)
-    : tCATMSG(&Catalog(), setId, msgId, idString, eERROR) {}
-tLIBMSG::~tLIBMSG() {}
-tLIBMSG0::tLIBMSG0(unsigned int msgId) : tLIBMSG(msgId, 0, cID_STRING) {}
-tLIBMSG0::~tLIBMSG0() {}
-
-tMSG *NewLibraryError(unsigned int msgId) {
-  return OrOutOfMemory(new (std::nothrow) tLIBMSG0(msgId));
-}
+KELCORE_DEFINE_MODULE_SET0(cID_STRING)
 }  // namespace keltxt
 
 // ------------------------------------------------------------------- NLS
 namespace kelnls {
-const char cCATALOG_NAME[] = "NLS message catalog";
-const char cCATALOG_VERSION[] = "A.00.00";
+KELCORE_DEFINE_MODULE_CATALOG("NLS message catalog", "A.00.00", eERROR)
 const char cID_STRING[] = "NLS message";
 
-tMSGCAT &Catalog() {
-  static tMSGCAT catalog(cCATALOG_NAME, cCATALOG_VERSION, nullptr);
-  return catalog;
-}
-
-tLIBMSG::tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString)
-    : tCATMSG(&Catalog(), setId, msgId, idString, eERROR) {}
-tLIBMSG::~tLIBMSG() {}
 tTEXTMSG::tTEXTMSG(unsigned int msgId, unsigned int setId, const char *defaultText)
     : tLIBMSG(msgId, setId, cID_STRING), default_text_(defaultText) {}
 tTEXTMSG::~tTEXTMSG() {}
 const char *tTEXTMSG::GetDefaultMsg() { return default_text_; }
 
 tMSG *NewLibraryError(unsigned int msgId, unsigned int setId, const char *defaultText) {
-  return OrOutOfMemory(new (std::nothrow) tTEXTMSG(msgId, setId, defaultText));
+  return NewOrOutOfMemory<tTEXTMSG>(msgId, setId, defaultText);
 }
 }  // namespace kelnls
+
+#undef KELCORE_DEFINE_MODULE_SET0
+#undef KELCORE_DEFINE_MODULE_CATALOG
 
 // -------------------------------------------------------------- start-up
 namespace {

@@ -43,45 +43,50 @@
 #include "kelcore/catalog/catalog.h"
 #include "kelcore/platform/export.h"
 
+// The declarations every module has alike, written once. Used inside a
+// module's namespace, each macro expands to exactly the declarations in its
+// body below (the caller adds the last semicolon):
+//
+//   KELCORE_DECLARE_MODULE_CATALOG();  cCATALOG_NAME, cCATALOG_VERSION, the
+//                                      message class tLIBMSG and Catalog();
+//   KELCORE_DECLARE_MODULE_SET0();     for modules whose set-0 messages need
+//                                      nothing but a number: tLIBMSG0(msgId)
+//                                      and its factory NewLibraryError(msgId).
+//
+// Each module's id strings and its own classes and factories are written out
+// in its namespace. The macros serve this header only and are undefined at
+// its end.
+#define KELCORE_DECLARE_MODULE_CATALOG()                                   \
+  extern KELCORE_API const char cCATALOG_NAME[];                           \
+  extern KELCORE_API const char cCATALOG_VERSION[];                        \
+  class KELCORE_API tLIBMSG : public tCATMSG {                             \
+   public:                                                                 \
+    tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString); \
+    ~tLIBMSG();                                                            \
+  };                                                                       \
+  KELCORE_API tMSGCAT &Catalog()
+
+#define KELCORE_DECLARE_MODULE_SET0()           \
+  class KELCORE_API tLIBMSG0 : public tLIBMSG { \
+   public:                                      \
+    explicit tLIBMSG0(unsigned int msgId);      \
+    ~tLIBMSG0();                                \
+  };                                            \
+  KELCORE_API tMSG *NewLibraryError(unsigned int msgId)
+
 // ------------------------------------------------------------------- APP
 // Also read directly for the application's display texts.
 namespace kelapp {
-extern KELCORE_API const char cCATALOG_NAME[];
-extern KELCORE_API const char cCATALOG_VERSION[];
+KELCORE_DECLARE_MODULE_CATALOG();
 extern KELCORE_API const char cID_STRING[];
-KELCORE_API tMSGCAT &Catalog();
-
-class KELCORE_API tLIBMSG : public tCATMSG {
- public:
-  tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString);
-  ~tLIBMSG();
-};
-class KELCORE_API tLIBMSG0 : public tLIBMSG {
- public:
-  explicit tLIBMSG0(unsigned int msgId);
-  ~tLIBMSG0();
-};
-KELCORE_API tMSG *NewLibraryError(unsigned int msgId);
+KELCORE_DECLARE_MODULE_SET0();
 }  // namespace kelapp
 
 // --------------------------------------------------------------- CStream
 namespace kelcstream {
-extern KELCORE_API const char cCATALOG_NAME[];
-extern KELCORE_API const char cCATALOG_VERSION[];
+KELCORE_DECLARE_MODULE_CATALOG();
 extern KELCORE_API const char cID_STRING[];
-KELCORE_API tMSGCAT &Catalog();
-
-class KELCORE_API tLIBMSG : public tCATMSG {
- public:
-  tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString);
-  ~tLIBMSG();
-};
-class KELCORE_API tLIBMSG0 : public tLIBMSG {
- public:
-  explicit tLIBMSG0(unsigned int msgId);
-  ~tLIBMSG0();
-};
-KELCORE_API tMSG *NewLibraryError(unsigned int msgId);
+KELCORE_DECLARE_MODULE_SET0();
 // The same with the C library's error `errnoValue` appended as a
 // tPARM_ERRNO (parameter %0). Pass errno as read right after the failing
 // call. Without memory for the parameter a null parameter ("NULL") takes
@@ -91,32 +96,17 @@ KELCORE_API tMSG *NewLibraryError(unsigned int msgId, int errnoValue);
 
 // --------------------------------------------------------------- FILESYS
 namespace kelfilesys {
-extern KELCORE_API const char cCATALOG_NAME[];
-extern KELCORE_API const char cCATALOG_VERSION[];
+KELCORE_DECLARE_MODULE_CATALOG();
 extern KELCORE_API const char cID_STRING[];
-KELCORE_API tMSGCAT &Catalog();
-
-class KELCORE_API tLIBMSG : public tCATMSG {
- public:
-  tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString);
-  ~tLIBMSG();
-};
-class KELCORE_API tLIBMSG0 : public tLIBMSG {
- public:
-  explicit tLIBMSG0(unsigned int msgId);
-  ~tLIBMSG0();
-};
-KELCORE_API tMSG *NewLibraryError(unsigned int msgId);
+KELCORE_DECLARE_MODULE_SET0();
 }  // namespace kelfilesys
 
 // ------------------------------------------------------------------- LOG
 // The log's own lines. Each message carries a default text, used when the
 // catalog lacks it.
 namespace kellog {
-extern KELCORE_API const char cCATALOG_NAME[];
-extern KELCORE_API const char cCATALOG_VERSION[];
+KELCORE_DECLARE_MODULE_CATALOG();
 extern KELCORE_API const char cID_STRING[];
-KELCORE_API tMSGCAT &Catalog();
 
 enum eMSG {
   eLOGGING_LEVEL = 0,  // "Logging level: 0x%0'%08X'"; %0 the level mask
@@ -128,11 +118,6 @@ enum eMSG {
 // The default text of message `msgId` above; null for any other number.
 KELCORE_API const char *DefaultText(unsigned int msgId);
 
-class KELCORE_API tLIBMSG : public tCATMSG {
- public:
-  tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString);
-  ~tLIBMSG();
-};
 // A set-0 message with a default text (not owned; it must outlive the
 // message).
 class KELCORE_API tLIBMSG0 : public tLIBMSG {
@@ -159,11 +144,9 @@ KELCORE_API tMSG *NewLibraryError(unsigned int msgId);
 // message's own parameters. Catalog handles' errors start with the catalog
 // context: the message file's name (or "<undefined>") and the catalog name.
 namespace kelmsgfile {
-extern KELCORE_API const char cCATALOG_NAME[];
-extern KELCORE_API const char cCATALOG_VERSION[];
+KELCORE_DECLARE_MODULE_CATALOG();
 extern KELCORE_API const char cMSGCAT_ID_STRING[];   // set 0
 extern KELCORE_API const char cMSGFILE_ID_STRING[];  // set 1
-KELCORE_API tMSGCAT &Catalog();
 
 // Set 0; parameters after the catalog context in brackets.
 enum eSET0_MSG {
@@ -183,24 +166,15 @@ enum eSET1_MSG {
 // the set has the set's general text); null for other sets.
 KELCORE_API const char *BuiltInText(unsigned int setId, unsigned int msgId);
 
-class KELCORE_API tLIBMSG : public tCATMSG {
- public:
-  tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString);
-  ~tLIBMSG();
-};
-class KELCORE_API tLIBMSG0 : public tLIBMSG {
- public:
-  explicit tLIBMSG0(unsigned int msgId);
-  ~tLIBMSG0();
-};
+// Set 0 ("MSGCAT library error"): tLIBMSG0 and its factory NewLibraryError.
+KELCORE_DECLARE_MODULE_SET0();
+// Set 1 ("MSGFILE library error").
 class KELCORE_API tLIBMSG1 : public tLIBMSG {
  public:
   explicit tLIBMSG1(unsigned int msgId);
   ~tLIBMSG1();
 };
-// A new message of set 0 ("MSGCAT library error").
-KELCORE_API tMSG *NewLibraryError(unsigned int msgId);
-// A new message of set 1 ("MSGFILE library error").
+// A new message of set 1.
 KELCORE_API tMSG *NewLibraryError1(unsigned int msgId);
 }  // namespace kelmsgfile
 
@@ -209,21 +183,10 @@ KELCORE_API tMSG *NewLibraryError1(unsigned int msgId);
 // texts of C library errors (by errno value) and of system errors (by Win32
 // code); tPARM_ERRNO and tPARM_SYSERR show them (os_error.h).
 namespace kelos {
-extern KELCORE_API const char cCATALOG_NAME[];
-extern KELCORE_API const char cCATALOG_VERSION[];
+KELCORE_DECLARE_MODULE_CATALOG();
 extern KELCORE_API const char cID_STRING[];
-KELCORE_API tMSGCAT &Catalog();
+KELCORE_DECLARE_MODULE_SET0();
 
-class KELCORE_API tLIBMSG : public tCATMSG {
- public:
-  tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString);
-  ~tLIBMSG();
-};
-class KELCORE_API tLIBMSG0 : public tLIBMSG {
- public:
-  explicit tLIBMSG0(unsigned int msgId);
-  ~tLIBMSG0();
-};
 // Set 1, numbered by errno value. Default text: the C library's strerror
 // text for the value, copied on first use.
 class KELCORE_API tLIBMSG1 : public tLIBMSG {
@@ -257,63 +220,29 @@ class KELCORE_API tLIBMSG2 : public tLIBMSG {
   char *default_text_;
   int default_tried_;
 };
-KELCORE_API tMSG *NewLibraryError(unsigned int msgId);
 }  // namespace kelos
 
 // ------------------------------------------------------------------- REC
 namespace kelrec {
-extern KELCORE_API const char cCATALOG_NAME[];
-extern KELCORE_API const char cCATALOG_VERSION[];
+KELCORE_DECLARE_MODULE_CATALOG();
 extern KELCORE_API const char cID_STRING[];
-KELCORE_API tMSGCAT &Catalog();
-
-class KELCORE_API tLIBMSG : public tCATMSG {
- public:
-  tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString);
-  ~tLIBMSG();
-};
-class KELCORE_API tLIBMSG0 : public tLIBMSG {
- public:
-  explicit tLIBMSG0(unsigned int msgId);
-  ~tLIBMSG0();
-};
-KELCORE_API tMSG *NewLibraryError(unsigned int msgId);
+KELCORE_DECLARE_MODULE_SET0();
 }  // namespace kelrec
 
 // ------------------------------------------------------------------- TXT
 namespace keltxt {
-extern KELCORE_API const char cCATALOG_NAME[];
-extern KELCORE_API const char cCATALOG_VERSION[];
+KELCORE_DECLARE_MODULE_CATALOG();
 extern KELCORE_API const char cID_STRING[];
-KELCORE_API tMSGCAT &Catalog();
-
-class KELCORE_API tLIBMSG : public tCATMSG {
- public:
-  tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString);
-  ~tLIBMSG();
-};
-class KELCORE_API tLIBMSG0 : public tLIBMSG {
- public:
-  explicit tLIBMSG0(unsigned int msgId);
-  ~tLIBMSG0();
-};
-KELCORE_API tMSG *NewLibraryError(unsigned int msgId);
+KELCORE_DECLARE_MODULE_SET0();
 }  // namespace keltxt
 
 // ------------------------------------------------------------------- NLS
 // The catalog of the X/Open-style catalog functions: messages of any set,
 // each with a default text.
 namespace kelnls {
-extern KELCORE_API const char cCATALOG_NAME[];
-extern KELCORE_API const char cCATALOG_VERSION[];
+KELCORE_DECLARE_MODULE_CATALOG();
 extern KELCORE_API const char cID_STRING[];
-KELCORE_API tMSGCAT &Catalog();
 
-class KELCORE_API tLIBMSG : public tCATMSG {
- public:
-  tLIBMSG(unsigned int msgId, unsigned int setId, const char *idString);
-  ~tLIBMSG();
-};
 // A message of set `setId` with a default text (not owned; it must outlive
 // the message; null: none).
 class KELCORE_API tTEXTMSG : public tLIBMSG {
@@ -331,5 +260,8 @@ class KELCORE_API tTEXTMSG : public tLIBMSG {
 KELCORE_API tMSG *NewLibraryError(unsigned int msgId, unsigned int setId,
                                   const char *defaultText);
 }  // namespace kelnls
+
+#undef KELCORE_DECLARE_MODULE_SET0
+#undef KELCORE_DECLARE_MODULE_CATALOG
 
 #endif  // KELCORE_CATALOG_MODULE_CATALOGS_H
