@@ -1,11 +1,15 @@
 // A small program that uses libkelcore as an application would: builds a
-// message with typed parameters, formats it, and takes a lock around it.
+// message with typed parameters, formats it, takes a lock around it, and
+// checks that a thread's automatic thread object goes when the thread ends
+// (through the DLL's entry point on Windows, a thread-exit hook elsewhere).
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "kelcore/msg/message.h"
 #include "kelcore/msg/parameter.h"
 #include "kelcore/sync/lock.h"
+#include "kelcore/sync/thread.h"
 
 namespace {
 
@@ -17,6 +21,10 @@ int Check(const char *what, const char *got, const char *expected) {
   std::printf("FAILED: %s: got \"%s\", expected \"%s\"\n", what, got ? got : "(null)", expected);
   return 1;
 }
+
+int slots_destroyed = 0;
+void CountDestroyed(void *) { ++slots_destroyed; }
+tTLSDEF counted_slot(sizeof(int), nullptr, CountDestroyed);
 
 }  // namespace
 
@@ -40,6 +48,14 @@ int main() {
   tINTER_PROCESS_LOCK named("kelcore-consumer-lock");
   named.LockObject();
   named.UnlockObject();
+
+  std::thread worker([] {
+    tTHREAD::SetLastError(*new tMSGSTR("worker failed", "consumer error", tMSG::eERROR));
+    counted_slot.GetPtr();
+  });
+  worker.join();
+  failures += Check("thread object deleted at thread exit", slots_destroyed == 1 ? "yes" : "no",
+                    "yes");
 
   failures += Check("out-of-memory text", tERRMSG::OutOfMemoryStr, "Out of memory");
 
