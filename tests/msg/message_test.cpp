@@ -95,7 +95,7 @@ TEST(Parameter, SpecsAreUsedOnlyWhereTheySuitTheClass) {
       {3, "%08X", "00000007"}, {4, "%lx", kLong32 ? "fffffff7" : "fffffffffffffff7"}, {12, "%08lX", "000000C4"},
       {11, "%.2f", "1.50"}, {2, "%5.2f", " 1.50"}, {2, "%lf", "1.500000"}, {2, "%e", "1.500000e+00"},
       {5, "%.2Lf", "2.25"}, {1, "%5s", "  str"}, {1, "%-4.1s|", "s   |"}, {0, "%1023d", wide.c_str()},
-      {13, "%08X", "inner"},  // a message ignores the spec
+      {13, "%08X", "inner"},  // a message ignores the conversion spec
       // C's rules where a C runtime departs from them: '+' and ' ' do nothing
       // for unsigned conversions, and "%#.o" shows a zero as 0.
       {9, "<% u>", "<0>"}, {9, "<%+5x>", "<    0>"}, {10, "<% u>", "<4294967295>"}, {10, "<% d>", "<-1>"},
