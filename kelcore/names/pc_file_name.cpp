@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <new>
 
 #include "kelcore/msg/message.h"
+#include "kelcore/names/compat_name.h"
 #include "kelcore/names/wildcard_match.h"
 #include "kelcore/platform/crt.h"
 #include "kelcore/platform/error.h"
@@ -12,18 +12,11 @@
 
 tPCFILENAME::tPCFILENAME() { name_[0] = '\0'; }
 
-tPCFILENAME::tPCFILENAME(const char *name) {
-  name_[0] = '\0';
-  SetName(name);
-}
+tPCFILENAME::tPCFILENAME(const char *name) : tPCFILENAME() { SetName(name); }
 
-tPCFILENAME::tPCFILENAME(const tPHYFILENAMEOBJ &other) {
-  name_[0] = '\0';
-  SetName(other);
-}
+tPCFILENAME::tPCFILENAME(const tPHYFILENAMEOBJ &other) : tPCFILENAME() { SetName(other); }
 
-tPCFILENAME::tPCFILENAME(const char *envVar, const char *defaultName) {
-  name_[0] = '\0';
+tPCFILENAME::tPCFILENAME(const char *envVar, const char *defaultName) : tPCFILENAME() {
   SetName(envVar, defaultName);
 }
 
@@ -105,17 +98,7 @@ int tPCFILENAME::IsRoot() const {
 }
 
 unsigned int tPCFILENAME::AllocCompatNameObj(tPHYFILENAMEOBJ **out) const {
-  tPCFILENAME *obj = new (std::nothrow) tPCFILENAME;
-  if (out != nullptr) *out = obj;
-  if (obj == nullptr) {
-    tTHREAD::SetLastError(tERRMSG::OutOfMemory);
-    return 0xFFFFFFFFu;
-  }
-  if (out == nullptr) {
-    delete obj;
-    return 0xFFFFFFFFu;
-  }
-  return 0;
+  return kelnames::AllocCompatName<tPCFILENAME>(out);
 }
 
 char *tPCFILENAME::_GetName() const { return name_; }

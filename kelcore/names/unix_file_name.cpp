@@ -1,26 +1,19 @@
 #include "kelcore/names/unix_file_name.h"
 
 #include <cstring>
-#include <new>
 
-#include "kelcore/msg/message.h"
+#include "kelcore/names/compat_name.h"
 #include "kelcore/names/wildcard_match.h"
-#include "kelcore/sync/thread.h"
 
 tUNIXFILENAME::tUNIXFILENAME() { name_[0] = '\0'; }
 
-tUNIXFILENAME::tUNIXFILENAME(const char *name) {
-  name_[0] = '\0';
-  SetName(name);
-}
+tUNIXFILENAME::tUNIXFILENAME(const char *name) : tUNIXFILENAME() { SetName(name); }
 
-tUNIXFILENAME::tUNIXFILENAME(const tPHYFILENAMEOBJ &other) {
-  name_[0] = '\0';
+tUNIXFILENAME::tUNIXFILENAME(const tPHYFILENAMEOBJ &other) : tUNIXFILENAME() {
   SetName(other);
 }
 
-tUNIXFILENAME::tUNIXFILENAME(const char *envVar, const char *defaultName) {
-  name_[0] = '\0';
+tUNIXFILENAME::tUNIXFILENAME(const char *envVar, const char *defaultName) : tUNIXFILENAME() {
   SetName(envVar, defaultName);
 }
 
@@ -65,17 +58,7 @@ int tUNIXFILENAME::IsRoot() const {
 }
 
 unsigned int tUNIXFILENAME::AllocCompatNameObj(tPHYFILENAMEOBJ **out) const {
-  tUNIXFILENAME *obj = new (std::nothrow) tUNIXFILENAME;
-  if (out != nullptr) *out = obj;
-  if (obj == nullptr) {
-    tTHREAD::SetLastError(tERRMSG::OutOfMemory);
-    return 0xFFFFFFFFu;
-  }
-  if (out == nullptr) {
-    delete obj;
-    return 0xFFFFFFFFu;
-  }
-  return 0;
+  return kelnames::AllocCompatName<tUNIXFILENAME>(out);
 }
 
 char *tUNIXFILENAME::_GetName() const { return name_; }
