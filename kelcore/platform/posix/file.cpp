@@ -168,11 +168,66 @@ bool FileHandle::Close() {
 
 FileHandle *FileCast(HANDLE h) { return static_cast<FileHandle *>(HandleCast(h, HandleObject::kFile)); }
 
+// The file behind `h` for a call that needs `access` to it; null with the
+// last error set otherwise. Overlapped operation is not emulated.
+FileHandle *FileForAccess(HANDLE h, DWORD access, LPOVERLAPPED overlapped) {
+  FileHandle *f = FileCast(h);
+  if (f == nullptr) return nullptr;
+  if (overlapped != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!(f->access_ & access)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return f;
+}
+
+// A system call's result of 0 or -1: false with its errno as the last error.
+bool CallSucceeded(int rc) {
+  if (rc != 0) {
+    SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+// CallSucceeded for a call that a signal may interrupt before it does
+// anything: such a call is made again.
+template <class Call>
+bool RetriedCallSucceeded(Call call) {
+  int rc;
+  do {
+    rc = call();
+  } while (rc != 0 && errno == EINTR);
+  return CallSucceeded(rc);
+}
+
+// The low part of a 64-bit result of a call whose failure value is
+// 0xFFFFFFFF. A low part that looks like the failure value is told apart
+// by the last error, as the Win32 documentation asks callers to do.
+DWORD LowPartResult(std::uint64_t value) {
+  DWORD low = static_cast<DWORD>(value);
+  if (low == 0xFFFFFFFFu) SetLastError(NO_ERROR);
+  return low;
+}
+
 // The name in native form; false with the last error set.
 bool NativeName(LPCSTR name, char (&out)[kNativeNameSize]) {
   DWORD err = ToNativeName(name, out, sizeof out);
   if (err != ERROR_SUCCESS) {
     SetLastError(err);
+    return false;
+  }
+  return true;
+}
+
+// NativeName for the C runtime's calls: false with errno set.
+bool CrtNativeName(LPCSTR name, char (&out)[kNativeNameSize]) {
+  DWORD err = ToNativeName(name, out, sizeof out);
+  if (err != ERROR_SUCCESS) {
+    errno = NativeNameErrno(err);
     return false;
   }
   return true;
@@ -458,16 +513,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD done, LPOVERLAPPED overlapped) {
   if (done != nullptr) *done = 0;
-  FileHandle *f = FileCast(file);
+  FileHandle *f = FileForAccess(file, GENERIC_READ, overlapped);
   if (f == nullptr) return FALSE;
-  if (overlapped != nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (!(f->access_ & GENERIC_READ)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
   // A disk file gives what is there up to the end; loop over the short
   // counts that signals and very large requests cause.
   char *p = static_cast<char *>(buffer);
@@ -492,16 +539,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD done, LPOVERLAPPE
 BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytes, LPDWORD done,
                LPOVERLAPPED overlapped) {
   if (done != nullptr) *done = 0;
-  FileHandle *f = FileCast(file);
+  FileHandle *f = FileForAccess(file, GENERIC_WRITE, overlapped);
   if (f == nullptr) return FALSE;
-  if (overlapped != nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (!(f->access_ & GENERIC_WRITE)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
   const char *p = static_cast<const char *>(buffer);
   DWORD put = 0;
   while (put < bytes) {
@@ -583,67 +622,34 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD metho
   }
   std::uint64_t upos = static_cast<std::uint64_t>(pos);
   if (distanceHigh != nullptr) *distanceHigh = static_cast<LONG>(static_cast<DWORD>(upos >> 32));
-  // A low part that looks like the failure value is told apart by the
-  // last error, as the Win32 documentation asks callers to do.
-  DWORD low = static_cast<DWORD>(upos);
-  if (low == INVALID_SET_FILE_POINTER) SetLastError(NO_ERROR);
-  return low;
+  return LowPartResult(upos);
 }
 
 BOOL SetEndOfFile(HANDLE file) {
-  FileHandle *f = FileCast(file);
+  FileHandle *f = FileForAccess(file, GENERIC_WRITE, nullptr);
   if (f == nullptr) return FALSE;
-  if (!(f->access_ & GENERIC_WRITE)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
   off_t pos = ::lseek(f->fd_, 0, SEEK_CUR);
   if (pos < 0) {
     SetLastErrorFromErrno(errno);
     return FALSE;
   }
-  int rc;
-  do {
-    rc = ::ftruncate(f->fd_, pos);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
-  return TRUE;
+  return RetriedCallSucceeded([f, pos] { return ::ftruncate(f->fd_, pos); });
 }
 
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
   FileHandle *f = FileCast(file);
   if (f == nullptr) return INVALID_FILE_SIZE;
   struct stat st;
-  if (::fstat(f->fd_, &st) != 0) {
-    SetLastErrorFromErrno(errno);
-    return INVALID_FILE_SIZE;
-  }
+  if (!CallSucceeded(::fstat(f->fd_, &st))) return INVALID_FILE_SIZE;
   std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
   if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
-  DWORD low = static_cast<DWORD>(size);
-  if (low == INVALID_FILE_SIZE) SetLastError(NO_ERROR);
-  return low;
+  return LowPartResult(size);
 }
 
 BOOL FlushFileBuffers(HANDLE file) {
-  FileHandle *f = FileCast(file);
+  FileHandle *f = FileForAccess(file, GENERIC_WRITE, nullptr);
   if (f == nullptr) return FALSE;
-  if (!(f->access_ & GENERIC_WRITE)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  int rc;
-  do {
-    rc = ::fsync(f->fd_);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
-  return TRUE;
+  return RetriedCallSucceeded([f] { return ::fsync(f->fd_); });
 }
 
 // --- region locks ------------------------------------------------------------
@@ -740,10 +746,7 @@ DWORD GetFileAttributesA(LPCSTR name) {
   char path[kNativeNameSize];
   if (!NativeName(name, path)) return INVALID_FILE_ATTRIBUTES;
   struct stat st;
-  if (::stat(path, &st) != 0) {
-    SetLastErrorFromErrno(errno);
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  if (!CallSucceeded(::stat(path, &st))) return INVALID_FILE_ATTRIBUTES;
   bool directory = S_ISDIR(st.st_mode);
   DWORD attrs = ReadXattrBits(path, directory);
   if (directory) attrs |= FILE_ATTRIBUTE_DIRECTORY;
@@ -755,10 +758,7 @@ BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
   char path[kNativeNameSize];
   if (!NativeName(name, path)) return FALSE;
   struct stat st;
-  if (::stat(path, &st) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
+  if (!CallSucceeded(::stat(path, &st))) return FALSE;
   bool directory = S_ISDIR(st.st_mode);
   // Read-only takes every write bit away; clearing it gives the owner
   // write access back (nobody else's: widening access is the caller's
@@ -767,10 +767,7 @@ BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
   mode_t want = (attributes & FILE_ATTRIBUTE_READONLY)
                     ? static_cast<mode_t>(mode & ~static_cast<mode_t>(0222))
                     : (HasNoWriteBit(mode) ? static_cast<mode_t>(mode | 0200) : mode);
-  if (want != mode && ::chmod(path, want) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
+  if (want != mode && !CallSucceeded(::chmod(path, want))) return FALSE;
   int err = WriteXattrBits(path, -1, attributes & kXattrBits, directory);
   if (err != 0) {
     SetLastErrorFromErrno(err);
@@ -797,21 +794,14 @@ BOOL DeleteFileA(LPCSTR name) {
   char path[kNativeNameSize];
   if (!NativeName(name, path)) return FALSE;
   struct stat st;
-  if (::lstat(path, &st) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
+  if (!CallSucceeded(::lstat(path, &st))) return FALSE;
   // Windows deletes neither directories nor read-only files.
   if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && HasNoWriteBit(st.st_mode))) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
   if (!MayRemove(st)) return FALSE;
-  if (::unlink(path) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
-  return TRUE;
+  return CallSucceeded(::unlink(path));
 }
 
 BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
@@ -819,10 +809,7 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
   char to[kNativeNameSize];
   if (!NativeName(existing, from) || !NativeName(newName, to)) return FALSE;
   struct stat st;
-  if (::lstat(from, &st) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
+  if (!CallSucceeded(::lstat(from, &st))) return FALSE;
   if (!MayRemove(st)) return FALSE;
   // MoveFile never replaces an existing target.
   int rc = -1;
@@ -868,11 +855,7 @@ int FileHandleNumber(HANDLE file) {
 
 int StatFile(LPCSTR name, FileStatus *out) {
   char path[kNativeNameSize];
-  DWORD err = ToNativeName(name, path, sizeof path);
-  if (err != ERROR_SUCCESS) {
-    errno = NativeNameErrno(err);
-    return -1;
-  }
+  if (!CrtNativeName(name, path)) return -1;
   struct stat st;
   if (::stat(path, &st) != 0) return -1;
   out->size = static_cast<std::int64_t>(st.st_size);
@@ -883,11 +866,7 @@ int StatFile(LPCSTR name, FileStatus *out) {
 
 int UtimeFile(LPCSTR name, std::int64_t time) {
   char path[kNativeNameSize];
-  DWORD err = ToNativeName(name, path, sizeof path);
-  if (err != ERROR_SUCCESS) {
-    errno = NativeNameErrno(err);
-    return -1;
-  }
+  if (!CrtNativeName(name, path)) return -1;
   struct timespec times[2];
   times[0].tv_sec = static_cast<time_t>(time);
   times[0].tv_nsec = 0;
