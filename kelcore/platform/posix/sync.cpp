@@ -366,6 +366,17 @@ bool LockFilePath(const char *name, char *out, size_t size) {
 
 // --- records --------------------------------------------------------------
 
+// The record's mutex and condition variable; the condition variable waits
+// by the monotonic clock, as Deadline counts.
+void InitRecordSync(MutexRecord *r) {
+  pthread_mutex_init(&r->m, nullptr);
+  pthread_condattr_t attr;
+  pthread_condattr_init(&attr);
+  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  pthread_cond_init(&r->cv, &attr);
+  pthread_condattr_destroy(&attr);
+}
+
 MutexRecord *NewRecord() {
   MutexRecord *r = new (std::nothrow) MutexRecord;
   if (!r) return nullptr;
@@ -373,12 +384,7 @@ MutexRecord *NewRecord() {
   r->path = nullptr;
   r->refs = 0;
   r->orphaned = false;
-  pthread_mutex_init(&r->m, nullptr);
-  pthread_condattr_t attr;
-  pthread_condattr_init(&attr);
-  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-  pthread_cond_init(&r->cv, &attr);
-  pthread_condattr_destroy(&attr);
+  InitRecordSync(r);
   r->owned = false;
   r->owner = pthread_t();
   r->count = 0;
@@ -418,12 +424,7 @@ void AtForkPrepare() { pthread_mutex_lock(&g_registry); }
 void AtForkParent() { pthread_mutex_unlock(&g_registry); }
 void AtForkChild() {
   for (MutexRecord *r = g_records; r; r = r->next_all) {
-    pthread_mutex_init(&r->m, nullptr);
-    pthread_condattr_t attr;
-    pthread_condattr_init(&attr);
-    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-    pthread_cond_init(&r->cv, &attr);
-    pthread_condattr_destroy(&attr);
+    InitRecordSync(r);
     r->owned = false;
     r->count = 0;
     r->held_prev = r->held_next = nullptr;
