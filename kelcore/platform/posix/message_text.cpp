@@ -150,29 +150,3 @@ HLOCAL LocalFree(HLOCAL mem) {
 }
 
 }  // namespace kelsys
-
-namespace kelsys {
-
-namespace {
-// strerror_r comes in two shapes: the XSI one returns a status and fills the
-// buffer, the GNU one returns the text (which may not be in the buffer).
-[[maybe_unused]] inline const char *StrErrorResult(int status, const char *buf) {
-  return status == 0 ? buf : nullptr;
-}
-[[maybe_unused]] inline const char *StrErrorResult(const char *text, const char *) { return text; }
-}  // namespace
-
-char *StrError(int err, char *buf, std::size_t size) {
-  if (buf == nullptr || size == 0) return buf;
-  buf[0] = '\0';
-  const char *text = StrErrorResult(strerror_r(err, buf, size), buf);
-  if (text != nullptr && text != buf) {
-    std::size_t n = 0;
-    while (n < size - 1 && text[n] != '\0') ++n;
-    std::memmove(buf, text, n);
-    buf[n] = '\0';
-  }
-  return buf;
-}
-
-}  // namespace kelsys
