@@ -89,6 +89,15 @@ void RegionLength(unsigned long offset, unsigned long bytes, DWORD *low, DWORD *
 
 void SetOutOfMemory() { tTHREAD::SetLastError(tERRMSG::OutOfMemory); }
 
+// Makes the OS library error `msgNo` with the errno value `err` and the
+// file's name the thread's last error; returns the status for the value.
+unsigned int ReportErrnoError(const tPHYFILENAMEOBJ &file, unsigned int msgNo, int err) {
+  tMSG *msg = kelos::NewLibraryError(msgNo);
+  *msg << static_cast<tPARAMETER *>(new (std::nothrow) tPARM_ERRNO(err));
+  tTHREAD::SetLastError(file.AddErrorContext(msg));
+  return tERRNO::ToStatus(err);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -285,12 +294,7 @@ unsigned int tOSFILEIO::GetSize(unsigned long *size) {
     } else if (static_cast<unsigned long long>(st.size) > ULONG_MAX) {
       err = EOVERFLOW;
     }
-    if (err != 0) {
-      tMSG *msg = kelos::NewLibraryError(cMSG_GET_SIZE);
-      *msg << static_cast<tPARAMETER *>(new (std::nothrow) tPARM_ERRNO(err));
-      tTHREAD::SetLastError(AddErrorContext(msg));
-      return tERRNO::ToStatus(err);
-    }
+    if (err != 0) return ReportErrnoError(*this, cMSG_GET_SIZE, err);
     bytes = static_cast<unsigned long long>(st.size);
   }
   if (size != nullptr) *size = static_cast<unsigned long>(bytes);
@@ -318,7 +322,7 @@ unsigned int tOSFILEIO::Read(void *buffer, unsigned long bytes, unsigned long *d
   if (done != nullptr) {
     *done = got;
   } else if (got < bytes) {
-    tTHREAD::SetLastError(AddErrorContext(tOSERR::Make(cMSG_READ, static_cast<int>(cSHORT_READ))));
+    Report(cMSG_READ, cSHORT_READ);
     return cSTATUS_EOF;
   }
   return 0;
@@ -465,10 +469,7 @@ unsigned int tOSFILESYS::Report(unsigned int msgNo, unsigned int osError) {
 }
 
 unsigned int tOSFILESYS::ReportErrno(unsigned int msgNo, int err) {
-  tMSG *msg = kelos::NewLibraryError(msgNo);
-  *msg << static_cast<tPARAMETER *>(new (std::nothrow) tPARM_ERRNO(err));
-  tTHREAD::SetLastError(AddErrorContext(msg));
-  return tERRNO::ToStatus(err);
+  return ReportErrnoError(*this, msgNo, err);
 }
 
 unsigned int tOSFILESYS::Exists(int *exists) {
