@@ -56,6 +56,21 @@ struct RemoveBenchFile {
   ~RemoveBenchFile() { std::remove(BenchFile().c_str()); }
 } removeAtExit;
 
+// The walk every benchmark makes: `transfer` moves one block and returns
+// how many bytes it moved; `rewind` goes back to the start of the file.
+template <class Rewind, class Transfer>
+void WalkFile(benchmark::State &state, Rewind rewind, Transfer transfer) {
+  unsigned long pos = 0;
+  for (auto _ : state) {
+    if (pos == kFileSize) {
+      rewind();
+      pos = 0;
+    }
+    pos += transfer();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+
 // --- tOSFILE -------------------------------------------------------------------
 
 void Kel_OsFile_Read(benchmark::State &state) {
@@ -69,18 +84,12 @@ void Kel_OsFile_Read(benchmark::State &state) {
     state.SkipWithError("cannot open the file");
     return;
   }
-  unsigned long pos = 0;
-  for (auto _ : state) {
-    if (pos == kFileSize) {
-      io->Seek(0, tFILEDEFS::SEEK_FROM_START, nullptr);
-      pos = 0;
-    }
+  WalkFile(state, [io] { io->Seek(0, tFILEDEFS::SEEK_FROM_START, nullptr); }, [&] {
     unsigned long done = 0;
     io->Read(buf.data(), block, &done);
-    pos += done;
     benchmark::DoNotOptimize(buf.data());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(block));
+    return done;
+  });
   io->Close();
 }
 
@@ -95,17 +104,11 @@ void Kel_OsFile_Write(benchmark::State &state) {
     state.SkipWithError("cannot open the file");
     return;
   }
-  unsigned long pos = 0;
-  for (auto _ : state) {
-    if (pos == kFileSize) {
-      io->Seek(0, tFILEDEFS::SEEK_FROM_START, nullptr);
-      pos = 0;
-    }
+  WalkFile(state, [io] { io->Seek(0, tFILEDEFS::SEEK_FROM_START, nullptr); }, [&] {
     unsigned long done = 0;
     io->Write(buf.data(), block, &done);
-    pos += done;
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(block));
+    return done;
+  });
   io->Close();
 }
 
@@ -121,18 +124,12 @@ void Sys_ReadFile(benchmark::State &state) {
     state.SkipWithError("cannot open the file");
     return;
   }
-  unsigned long pos = 0;
-  for (auto _ : state) {
-    if (pos == kFileSize) {
-      SetFilePointer(h, 0, nullptr, FILE_BEGIN);
-      pos = 0;
-    }
+  WalkFile(state, [h] { SetFilePointer(h, 0, nullptr, FILE_BEGIN); }, [&] {
     DWORD done = 0;
     ReadFile(h, buf.data(), block, &done, nullptr);
-    pos += done;
     benchmark::DoNotOptimize(buf.data());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(block));
+    return done;
+  });
   CloseHandle(h);
 }
 
@@ -146,20 +143,17 @@ void Sys_WriteFile(benchmark::State &state) {
     state.SkipWithError("cannot open the file");
     return;
   }
-  unsigned long pos = 0;
-  for (auto _ : state) {
-    if (pos == kFileSize) {
-      SetFilePointer(h, 0, nullptr, FILE_BEGIN);
-      pos = 0;
-    }
+  WalkFile(state, [h] { SetFilePointer(h, 0, nullptr, FILE_BEGIN); }, [&] {
     DWORD done = 0;
     WriteFile(h, buf.data(), block, &done, nullptr);
-    pos += done;
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(block));
+    return done;
+  });
   CloseHandle(h);
 }
 #else
+// The bytes a read or write moved; nothing for a failure.
+unsigned long Moved(ssize_t n) { return n > 0 ? static_cast<unsigned long>(n) : 0; }
+
 void Sys_Read(benchmark::State &state) {
   const size_t block = static_cast<size_t>(state.range(0));
   std::vector<char> buf(block);
@@ -168,17 +162,11 @@ void Sys_Read(benchmark::State &state) {
     state.SkipWithError("cannot open the file");
     return;
   }
-  unsigned long pos = 0;
-  for (auto _ : state) {
-    if (pos == kFileSize) {
-      ::lseek(fd, 0, SEEK_SET);
-      pos = 0;
-    }
+  WalkFile(state, [fd] { ::lseek(fd, 0, SEEK_SET); }, [&] {
     ssize_t n = ::read(fd, buf.data(), block);
-    pos += n > 0 ? static_cast<unsigned long>(n) : 0;
     benchmark::DoNotOptimize(buf.data());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(block));
+    return Moved(n);
+  });
   ::close(fd);
 }
 
@@ -190,16 +178,8 @@ void Sys_Write(benchmark::State &state) {
     state.SkipWithError("cannot open the file");
     return;
   }
-  unsigned long pos = 0;
-  for (auto _ : state) {
-    if (pos == kFileSize) {
-      ::lseek(fd, 0, SEEK_SET);
-      pos = 0;
-    }
-    ssize_t n = ::write(fd, buf.data(), block);
-    pos += n > 0 ? static_cast<unsigned long>(n) : 0;
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(block));
+  WalkFile(state, [fd] { ::lseek(fd, 0, SEEK_SET); },
+           [&] { return Moved(::write(fd, buf.data(), block)); });
   ::close(fd);
 }
 #endif
