@@ -9,10 +9,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <typeinfo>
 #include <vector>
 
@@ -21,28 +21,25 @@
 
 namespace {
 
-using kelcore_test::ScopedAllocFailure;
-
 const char kId[] = "TEST id";
 const bool kLong32 = LONG_MAX == 2147483647L;
 
 // A parameter's text formatted into 1024 bytes, which it must not leave.
 std::string Text(const tPARAMETER &parm, const char *spec) {
-  char buf[1100];
-  std::memset(buf, '#', sizeof buf);
-  parm.Format(buf, spec);
-  return std::memchr(buf, 0, 1024) != nullptr ? buf : "<unterminated>";
+  std::string buf(1100, '#');
+  parm.Format(&buf[0], spec);
+  return std::memchr(buf.data(), 0, 1024) != nullptr ? buf.c_str() : "<unterminated>";
 }
 // The text of a static Format, released with delete[] as documented.
-std::string Taken(char *text) {
-  const std::unique_ptr<char[]> owned(text);
-  return text != nullptr ? text : "<null>";
-}
+std::string Taken(char *text) { const std::unique_ptr<char[]> owned(text); return text != nullptr ? text : "<null>"; }
+// Runs `fn` with the `n`th nothrow allocation from now on failing (and, with `after`, every later one).
+template <class F> void Starved(std::size_t n, F fn, bool after = false) { kelcore_test::ScopedAllocFailure fail(n, after); fn(); }
 int g_live = 0;  // instances alive, to check who destroys what
 struct tCOUNTED : tPARAMETER {
   tCOUNTED() : tPARAMETER(&g_live) { ++g_live; }
   ~tCOUNTED() { --g_live; }
   void Format(char *buf, const char *) const { std::strcpy(buf, "counted"); }
+  static tPARAMETER *New() { return new tCOUNTED; }
 };
 struct tCOUNTED_MSG : tMSGSTR {
   explicit tCOUNTED_MSG(const char *format) : tMSGSTR(format, kId, eERROR) { ++g_live; }
@@ -53,10 +50,18 @@ template <class T> T *Opaque(T *p) { T *volatile hidden = p; return hidden; }
 template <class P, class V> std::shared_ptr<tPARAMETER> Make(V v) { return std::make_shared<P>(v); }
 struct tROW { std::shared_ptr<tPARAMETER> a, same, other; const char *text; };
 template <class P, class V> tROW Row(V v, V other, const char *text) { return {Make<P>(v), Make<P>(v), Make<P>(other), text}; }
+tPARAMETER *S(const std::string &text) { return new tPARM_STRING(text.c_str()); }
+tPARAMETER *I(int value) { return new tPARM_INT(value); }
+bool SameClass(const tPARAMETER &a, const tPARAMETER &b) { return typeid(a) == typeid(b); }
 
-TEST(Parameter, DefaultConversionAndEqualityOfEveryClass) {
+// Every class: its default text; equal to an equal parameter and to the one the matching streaming
+// overload builds; never equal to another value or to another class.
+TEST(Parameter, EveryClassConvertsComparesAndIsStreamed) {
   tMSGSTR inner("inner %0", kId, tMSG::eERROR), twin("twin %0", kId, tMSG::eERROR), stop("stop", kId, tMSG::eSTOP);
   inner << 7, twin << 7, stop << 7;
+  tTRACEMSG msg("Enter:%0:%1");
+  msg << 'A' << static_cast<short>(SHRT_MIN) << static_cast<unsigned short>(65535) << INT_MIN << UINT_MAX << LONG_MIN
+      << ULONG_MAX << 1.5f << 0.1 << 2.5L << "text" << static_cast<const char *>(nullptr) << static_cast<tMSG &>(inner);
   // A parameter, an equal one, another value (5 where it is a number), and the default text.
   const tROW rows[] = {
       Row<tPARM_CHAR>('A', '5', "A"), Row<tPARM_SHORT, short>(SHRT_MIN, 5, "-32768"),
@@ -66,29 +71,37 @@ TEST(Parameter, DefaultConversionAndEqualityOfEveryClass) {
       Row<tPARM_DOUBLE>(0.1, 5.0, "0.1"), Row<tPARM_LDOUBLE>(2.5L, 5.0L, "2.5"), Row<tPARM_STRING>("text", "5", "text"),
       Row<tPARM_STRING, const char *>(nullptr, "", "(null)"),  // absent and empty texts differ
       {std::make_shared<tPARM_MSG>(inner), std::make_shared<tPARM_MSG>(twin), std::make_shared<tPARM_MSG>(stop), "inner 7"}};
+  ASSERT_EQ(msg.NumParms(), sizeof rows / sizeof rows[0]);
   for (const tROW &r : rows) {
-    const tPARAMETER &a = *r.a, &other = *r.other;
-    EXPECT_TRUE(Text(a, nullptr) == r.text && Text(a, "") == r.text && a == *r.same && !(a == other) && !(other == a))
-        << r.text;
-    for (const tROW &s : rows) {  // other classes are never equal, whatever the value
-      const tPARAMETER &b = *s.a, &b_other = *s.other;
-      EXPECT_TRUE(typeid(a) == typeid(b) || !(a == b || other == b_other)) << r.text << " / " << s.text;
-    }
+    const tPARAMETER &a = *r.a, &other = *r.other, &streamed = msg[static_cast<unsigned>(&r - rows)];
+    EXPECT_TRUE(Text(a, nullptr) == r.text && Text(a, "") == r.text && a == *r.same && !(a == other) && !(other == a)) << r.text;
+    EXPECT_TRUE(SameClass(streamed, a) && streamed == a) << r.text;
+    for (const tROW &s : rows)  // other classes are never equal, whatever the value
+      EXPECT_TRUE(SameClass(a, *s.a) || !(a == *s.a || other == *s.other)) << r.text << " / " << s.text;
   }
+  // Characters of either signedness are characters; a message is adopted through a pointer, borrowed through a reference.
+  tMSGSTR *adopted = new tMSGSTR("adopted", kId, tMSG::eERROR);
+  msg << static_cast<signed char>(-2) << static_cast<unsigned char>(0xE9) << static_cast<tMSG *>(adopted);
+  EXPECT_TRUE(SameClass(msg[13], msg[0]) && Text(msg[13], nullptr) == "\xFE") << "signed char";
+  EXPECT_TRUE(SameClass(msg[14], msg[0]) && Text(msg[14], nullptr) == "\xE9") << "unsigned char";
+  EXPECT_TRUE(SameClass(msg[15], msg[12]) && static_cast<const tPARM_MSG &>(msg[15]).Message() == adopted &&
+              static_cast<const tPARM_MSG &>(msg[12]).Message() == &inner);
+  // Every trace message shares one id object.
+  EXPECT_TRUE(std::strcmp(msg.Format(), "Enter:A:-32768") == 0 && msg.GetSeverity() == tMSG::eINFORMATION &&
+              std::strcmp(msg.GetIdString(), "Block trace log message") == 0 && msg.GetIdString() == tTRACEMSG("").GetIdString());
 }
 
 // Specs come from message texts, which may come from files: one that suits
 // the class is used; one that does not, or could do harm, is ignored for the
 // default conversion (a null expect below).
 TEST(Parameter, SpecsAreUsedOnlyWhereTheySuitTheClass) {
-  tMSGSTR inner("inner", kId, tMSG::eERROR);
   const std::shared_ptr<tPARAMETER> p[] = {
       Make<tPARM_INT>(42), Make<tPARM_STRING>("str"), Make<tPARM_DOUBLE>(1.5), Make<tPARM_UINT>(7u),  // 0 to 3
       Make<tPARM_LONG>(-9L), Make<tPARM_LDOUBLE>(2.25L), Make<tPARM_CHAR>('\xE9'), Make<tPARM_SHORT, short>(-1),
       Make<tPARM_USHORT, unsigned short>(65535), Make<tPARM_UINT>(0u), Make<tPARM_INT>(-1), Make<tPARM_FLOAT>(1.5f),
-      Make<tPARM_ULONG>(196ul), std::make_shared<tPARM_MSG>(inner)};  // 12, 13
-  const std::string wide = std::string(1021, ' ') + "42";
-  const struct { int parm; const char *spec, *expect = nullptr; } cases[] = {
+      Make<tPARM_ULONG>(196ul), Make<tPARM_MSG>(new tMSGSTR("inner", kId, tMSG::eERROR))};  // 12, 13
+  const std::string wide = std::string(1021, ' ') + "42", pad(2000, 'L');
+  const struct { int i; const char *spec, *expect = nullptr; } cases[] = {
       {6, "%d", "-23"}, {6, "%x", "ffffffe9"}, {6, "%hhx", "e9"}, {6, "%2c|", " \xE9|"},  // sign-extended everywhere
       {7, "%hx", "ffff"}, {8, "%hd", "-1"}, {8, "%d", "65535"}, {0, "%+05d", "+0042"}, {0, "%c", "*"},
       {0, "<%d>", "<42>"}, {0, "%d%%", "42%"}, {0, "%-5x|", "2a   |"}, {10, "%X", "FFFFFFFF"}, {3, "%#o", "07"},
@@ -106,26 +119,23 @@ TEST(Parameter, SpecsAreUsedOnlyWhereTheySuitTheClass) {
       {1, "%05s"}, {1, "%+s"}, {1, "%c"}, {2, "%d"}, {2, "%s"}, {2, "%Lf"}, {2, "%hf"}, {2, "%.5000f"}, {3, "%s"},
       {4, "%d"}, {4, "%s"}, {5, "%f"}, {5, "%s"}, {6, "%s"}, {6, "%ld"}, {11, "%Lf"}, {12, "%u"}};
   for (const auto &c : cases)
-    EXPECT_EQ(Text(*p[c.parm], c.spec), c.expect != nullptr ? c.expect : Text(*p[c.parm], nullptr)) << c.parm << " " << c.spec;
+    EXPECT_EQ(Text(*p[c.i], c.spec), c.expect ? c.expect : Text(*p[c.i], nullptr)) << c.i << ' ' << c.spec;
   // Specs handed to Format directly have no 15-character limit; the text stays bounded all the same.
-  const std::string pad(2000, 'L');
   EXPECT_EQ(Text(*p[0], (pad + "%d" + pad).c_str()), std::string(1023, 'L'));
   EXPECT_EQ(Text(*p[1], ("%s" + pad).c_str()), "str" + std::string(1020, 'L'));
   EXPECT_EQ(Text(tPARM_DOUBLE(1e300), ("%.1023f" + pad).c_str()).size(), 1023u);
   // The same check, and a bounded printf, for parameter classes outside the library.
   struct tPROBE : tPARAMETER {
     static const char *Valid(const char *spec, const char *def) { return ValidSpec(spec, def); }
-    static void Print(char *buf) { PrintfFormat(buf, "%2000d", 1); }
+    static std::string Print() { std::string buf(1200, '#'); PrintfFormat(&buf[0], "%2000d", 1); return buf; }
   };
-  const struct { const char *spec, *def; bool kept; } derived[] = {
-      {"%08X", "%u", true},  {"%d", "%u", true},     {"%c", "%d", true},    {"%ld", "%lu", true},  {"%d", "%lu", false},
-      {"%s", "%d", false},   {"%n", "%d", false},    {"%lg", "%g", true},   {"%Lg", "%g", false},  {"%.3Lf", "%Lg", true},
-      {"%g", "%Lg", false},  {"%-8s", "%s", true},   {"%d", "%s", false},   {"%d %d", "%d", false}, {"text", "%d", false},
-      {"", "%d", false},     {"%*d", "%d", false},   {"%1$d", "%d", false}, {"%lld", "%ld", false}, {nullptr, "%d", false}};
-  for (const auto &c : derived)
-    EXPECT_EQ(tPROBE::Valid(c.spec, c.def), c.kept ? c.spec : c.def) << (c.spec ? c.spec : "(null)") << " " << c.def;
-  std::string buf(1200, '#');
-  tPROBE::Print(&buf[0]);
+  const struct { const char *spec, *def; int kept; } derived[] = {
+      {"%08X", "%u", 1}, {"%d", "%u", 1}, {"%c", "%d", 1}, {"%ld", "%lu", 1}, {"%d", "%lu", 0}, {"%s", "%d", 0}, {"%n", "%d", 0},
+      {"%lg", "%g", 1}, {"%Lg", "%g", 0}, {"%.3Lf", "%Lg", 1}, {"%g", "%Lg", 0}, {"%-8s", "%s", 1}, {"%d", "%s", 0},
+      {"%d %d", "%d", 0}, {"text", "%d", 0}, {"", "%d", 0}, {"%*d", "%d", 0}, {"%1$d", "%d", 0}, {"%lld", "%ld", 0},
+      {nullptr, "%d", 0}};
+  for (const auto &c : derived) EXPECT_EQ(tPROBE::Valid(c.spec, c.def), c.kept ? c.spec : c.def) << (c.spec ? c.spec : "(null)");
+  const std::string buf = tPROBE::Print();
   EXPECT_TRUE(std::strlen(buf.c_str()) == 1023 && buf[1024] == '#') << "nothing past 1024 bytes";
 }
 
@@ -140,40 +150,34 @@ TEST(Parameter, RenderingMatchesPrintf) {
     ASSERT_EQ(Text(parm, spec.c_str()), want) << spec << " with " << value;
   };
   for (const char *f : {"", "-", "+", " ", "0", "#", "-0", "+0", " 0", "#0", "-#", "+ ", "-+0#"})
-    for (const char *w : {"", "1", "5", "12", "25"})
-      for (const char *p : {"", ".", ".0", ".1", ".3", ".12"})
-        for (const char *l : {"", "h", "hh", "l"})
-          for (const char *t = "diouxX"; *t != 0; ++t) {
-            const bool is_signed = *t == 'd' || *t == 'i', alternate = std::strchr(f, '#') != nullptr;
-            if (alternate && (is_signed || *t == 'u')) continue;  // undefined in C
+    for (const char *w : {"", "1", "5", "12", "25"}) for (const char *p : {"", ".", ".0", ".1", ".3", ".12"})
+      for (const char *l : {"", "h", "hh", "l"}) for (const char *t = "diouxX"; *t != 0; ++t) {
+        const bool is_signed = *t == 'd' || *t == 'i', alternate = std::strchr(f, '#') != nullptr;
+        if (alternate && (is_signed || *t == 'u')) continue;  // undefined in C
 #if defined(_WIN32)
-            // mingw-w64's printf shows nothing for "%#.o" of zero, where C asks for a 0 (checked above).
-            if (alternate && *t == 'o' && p[0] == '.' && (p[1] == 0 || p[1] == '0')) continue;
+        // mingw-w64's printf shows nothing for "%#.o" of zero, where C asks for a 0 (checked above).
+        if (alternate && *t == 'o' && p[0] == '.' && (p[1] == 0 || p[1] == '0')) continue;
 #endif
-            std::string ref_flags;  // without '+' and ' ' where C gives them no effect but a C runtime may
-            for (const char *c = f; *c != 0; ++c) if (is_signed || (*c != '+' && *c != ' ')) ref_flags += *c;
-            const std::string spec = std::string("<%") + f + w + p + l + *t + ">", ref = "<%" + ref_flags + w + p + l + *t + ">";
-            if (*l != 'l') for (int v : ints) check(spec, ref, tPARM_INT(v), v);
-            if (*l == 'l') for (long v : longs) check(spec, ref, tPARM_LONG(v), v), check(spec, ref, tPARM_ULONG(v), 0ul + v);
-          }
+        std::string ref_flags;  // without '+' and ' ' where C gives them no effect but a C runtime may
+        for (const char *c = f; *c != 0; ++c) if (is_signed || (*c != '+' && *c != ' ')) ref_flags += *c;
+        const std::string spec = std::string("<%") + f + w + p + l + *t + ">", ref = "<%" + ref_flags + w + p + l + *t + ">";
+        if (*l != 'l') for (int v : ints) check(spec, ref, tPARM_INT(v), v);
+        if (*l == 'l') for (long v : longs) check(spec, ref, tPARM_LONG(v), v), check(spec, ref, tPARM_ULONG(v), 0ul + v);
+      }
   for (const char *spec : {"%s", "%8s", "%-8s|", "%.0s", "%.2s", "%8.2s", "%-8.2s|", "%.10s", "%1s", "a%%%sb"})
     for (const char *text : {"", "x", "hello", "a longer text than eight"}) check(spec, spec, tPARM_STRING(text), text);
   for (const char *spec : {"%c", "%5c", "%-5c|", "[%c]", "%%%c%%"}) check(spec, spec, tPARM_CHAR('q'), 'q');
 }
-
-tPARAMETER *S(const std::string &text) { return new tPARM_STRING(text.c_str()); }
-tPARAMETER *I(int value) { return new tPARM_INT(value); }
 
 TEST(Message, PlaceholderSyntax) {
   const std::string x1020(1020, 'x'), y1023(1023, 'y'), b1023(1023, 'b');
   const struct { std::string format; std::vector<tPARAMETER *> parms; std::string expect; } cases[] = {
       {"%0%1", {S("Hello "), S("world")}, "Hello world"}, {"%1 before %0", {S("A"), S("B")}, "B before A"},
       {"Logging level: 0x%0'%08X'", {new tPARM_UINT(196)}, "Logging level: 0x000000C4"}, {"%0-%0", {I(3), I(4)}, "3-3"},
-      {"%2", {S("a"), S("b")}, "NULL"}, {"[%0]", {nullptr}, "[NULL]"}, {"%0 and %9", {}, "NULL and NULL"},
-      {"100%%", {}, "100%"},            {"a%b", {}, "ab"},             {"abc%", {}, "abc"},
-      {"%", {}, ""},                    {"x%'y", {}, "x'y"},           {"'%0%'", {S("q")}, "'q'"},
-      {"%0''!", {I(255)}, "255!"},      {"%10", {S("a"), S("b")}, "b0"}, {"%0'[%d]'", {I(5)}, "[5]"},
-      {"%0'%5d", {I(7)}, "    7"},      {"a%0'", {I(7)}, "a7"},       {"%0'%.3f'", {new tPARM_DOUBLE(2)}, "2.000"},
+      {"%2", {S("a"), S("b")}, "NULL"}, {"[%0]", {nullptr}, "[NULL]"}, {"%0 and %9", {}, "NULL and NULL"}, {"100%%", {}, "100%"},
+      {"a%b", {}, "ab"}, {"abc%", {}, "abc"}, {"%", {}, ""}, {"x%'y", {}, "x'y"}, {"'%0%'", {S("q")}, "'q'"},
+      {"a%0'", {I(7)}, "a7"}, {"%0''!", {I(255)}, "255!"}, {"%10", {S("a"), S("b")}, "b0"}, {"%0'[%d]'", {I(5)}, "[5]"},
+      {"%0'%5d", {I(7)}, "    7"}, {"%0'%.3f'", {new tPARM_DOUBLE(2)}, "2.000"},
       // A spec keeps its first 15 characters.
       {"%0'%08X-abcdefghijklmnop'!", {I(255)}, "000000FF-abcdefghij!"}, {"<%0'%d_____________tail'>", {I(1)}, "<1_____________>"},
       {"Message set %1not found (%0, msg:%2)", {S("cat"), S("X ")}, "Message set X not found (cat, msg:NULL)"},
@@ -189,52 +193,38 @@ TEST(Message, PlaceholderSyntax) {
   EXPECT_EQ(Taken(tMSG::Format(nullptr, tPARMLIST())), "");
   EXPECT_EQ(Taken(tMSG::Format("a%0b%%", 0)), "aNULLb%");
   // The variadic form adopts its parameters in order and destroys them.
-  EXPECT_TRUE(Taken(tMSG::Format("%1/%0/%2", 3, S("a"), static_cast<tPARAMETER *>(new tCOUNTED), I(9))) == "counted/a/9" &&
-              g_live == 0);
+  EXPECT_TRUE(Taken(tMSG::Format("%1/%0/%2", 3, S("a"), tCOUNTED::New(), I(9))) == "counted/a/9" && g_live == 0);
 }
 
-TEST(Message, FormatKeepsItsFirstResultButNotOutOfMemory) {
+// Format keeps its first result, but not "Out of memory"; static messages keep theirs, and the out-of-memory
+// message formats without allocating, from any thread, whatever is streamed into it.
+TEST(Message, FormatResultsAndStaticMessages) {
   tMSGSTR msg("%0:%1", kId, tMSG::eERROR);
   msg << "x" << 5;
-  {
-    ScopedAllocFailure fail(1, true);
-    EXPECT_STREQ(msg.Format(), "Out of memory");
-  }
+  Starved(1, [&] { EXPECT_STREQ(msg.Format(), "Out of memory"); }, true);
   const char *first = msg.Format();
   msg << 6;  // after formatting: not shown
   EXPECT_TRUE(std::strcmp(first, "x:5") == 0 && msg.Format() == first && msg.NumParms() == 3);
-  struct tSTATIC : tMSGSTR {  // a static message with placeholders formats once and keeps its text
-    tSTATIC() : tMSGSTR("100%% sure", "probe", eERROR, 1) {}
-  } probe;
+  // A static message with placeholders formats once and keeps its text.
+  struct tSTATIC : tMSGSTR { tSTATIC() : tMSGSTR("100%% sure", "probe", eERROR, 1) {} } probe;
   const char *text = probe.Format();
   tMSG::Dispose(&probe);
   EXPECT_TRUE(probe.Format() == text && std::strcmp(text, "100% sure") == 0);
-}
-
-// Which parameter class each streaming overload builds, and its text.
-TEST(Message, StreamingBuildsTheMatchingParameterClass) {
-  tTRACEMSG msg("Enter:%0:%1");
-  tMSGSTR *adopted = new tMSGSTR("inner", kId, tMSG::eERROR);
-  tMSGSTR borrowed("outer", kId, tMSG::eERROR);
-  msg << 'c' << static_cast<signed char>(-2) << static_cast<unsigned char>(0xE9) << static_cast<short>(-3)
-      << static_cast<unsigned short>(4) << -5 << 6u << -7L << 8ul << 1.5f << 2.5 << 3.5L << "txt"
-      << static_cast<tMSG *>(adopted) << static_cast<tMSG &>(borrowed);
-  const struct { const std::type_info &type; const char *text; } rows[] = {
-      {typeid(tPARM_CHAR), "c"},     {typeid(tPARM_CHAR), "\xFE"},  {typeid(tPARM_CHAR), "\xE9"},
-      {typeid(tPARM_SHORT), "-3"},   {typeid(tPARM_USHORT), "4"},   {typeid(tPARM_INT), "-5"},
-      {typeid(tPARM_UINT), "6"},     {typeid(tPARM_LONG), "-7"},    {typeid(tPARM_ULONG), "8"},
-      {typeid(tPARM_FLOAT), "1.5"},  {typeid(tPARM_DOUBLE), "2.5"}, {typeid(tPARM_LDOUBLE), "3.5"},
-      {typeid(tPARM_STRING), "txt"}, {typeid(tPARM_MSG), "inner"},  {typeid(tPARM_MSG), "outer"}};
-  ASSERT_EQ(msg.NumParms(), sizeof rows / sizeof rows[0]);
-  for (unsigned int i = 0; i < msg.NumParms(); ++i) {
-    const tPARAMETER &p = msg[i];
-    EXPECT_TRUE(typeid(p) == rows[i].type && Text(p, nullptr) == rows[i].text) << i;
-  }
-  EXPECT_TRUE(static_cast<const tPARM_MSG &>(msg[13]).Message() == adopted &&
-              static_cast<const tPARM_MSG &>(msg[14]).Message() == &borrowed);
-  // Every trace message shares one id object.
-  EXPECT_TRUE(std::strcmp(msg.Format(), "Enter:c:\xFE") == 0 && msg.GetSeverity() == tMSG::eINFORMATION &&
-              std::strcmp(msg.GetIdString(), "Block trace log message") == 0 && msg.GetIdString() == tTRACEMSG("").GetIdString());
+  tMSGSTR &oom = tERRMSG::OutOfMemory;
+  EXPECT_TRUE(oom.IsStatic() && oom.GetSeverity() == tMSG::eERROR && std::strcmp(oom.GetIdString(), "Out of memory object") == 0);
+  EXPECT_TRUE(oom.GetText() == tERRMSG::OutOfMemoryStr && std::strcmp(tERRMSG::OutOfMemoryStr, "Out of memory") == 0);
+  oom << tCOUNTED::New() << 5 << "text";
+  tMSG::Dispose(&oom), tMSG::Dispose(nullptr);
+  EXPECT_TRUE(g_live == 0 && oom.NumParms() == 0) << "streaming into it destroys the parameter";
+  std::vector<std::future<const char *>> got(8);
+  for (auto &f : got) f = std::async(std::launch::async, [&] { for (int k = 1; k < 200; ++k) oom.Format(); return oom.Format(); });
+  for (auto &f : got) EXPECT_STREQ(f.get(), "Out of memory");
+  alignas(tMSGSTR) unsigned char storage[sizeof(tMSGSTR)];  // placement new works too
+  tMSGSTR *placed = new (storage) tMSGSTR("p %0", kId, tMSG::eERROR);
+  EXPECT_STREQ((*placed << 1).Format(), "p 1");
+  placed->~tMSGSTR();
+  kelcore_test::ScopedAllocFailure fail(1, true);
+  EXPECT_TRUE(oom.Format() == tERRMSG::OutOfMemoryStr && !fail.Triggered()) << "its own text, with no allocation";
 }
 
 // Lists, messages and message parameters own what they adopt (the sanitizer
@@ -247,27 +237,22 @@ TEST(Message, OwnershipAndSingleAllocationFailures) {
     tMSGSTR msg("%0 %1", kId, tMSG::eERROR), borrowed("borrowed", kId, tMSG::eERROR);
     EXPECT_TRUE(list.Add(new tCOUNTED) == 0 && list.Add(nullptr) == 1 && list.Get(1) == nullptr && list.Get(2) == nullptr);
     tPARM_MSG adopt(new tCOUNTED_MSG("adopted")), borrow(borrowed), oom(&tERRMSG::OutOfMemory), none(static_cast<tMSG *>(nullptr));
-    msg << static_cast<tPARAMETER *>(new tCOUNTED) << new tCOUNTED_MSG("streamed");
+    msg << tCOUNTED::New() << new tCOUNTED_MSG("streamed");
     EXPECT_TRUE(g_live == 4 && std::strcmp(msg.Format(), "counted streamed") == 0);
     EXPECT_TRUE(Text(none, nullptr) == "NULL" && !(none == adopt) && !(adopt == none) && Text(borrow, "%d") == "borrowed");
     tPARM_INT *kept = new tPARM_INT(1);
-    {
-      ScopedAllocFailure fail(1);  // the list's node: the parameter stays with the caller
-      EXPECT_EQ(list.Add(kept), 0xFFFFFFFFu);
-    }
+    Starved(1, [&] { EXPECT_EQ(list.Add(kept), 0xFFFFFFFFu); });  // the list's node: the parameter stays with the caller
     EXPECT_TRUE(list.Add(kept) == 2 && list.GetItemsInContainer() == 3);
   }
   std::ostringstream os;  // the pointer form writes, then destroys; a null pointer writes nothing
-  os << tPARM_UINT(255u) << "|" << static_cast<tPARAMETER *>(new tCOUNTED) << static_cast<tPARAMETER *>(nullptr);
+  os << tPARM_UINT(255u) << "|" << tCOUNTED::New() << static_cast<tPARAMETER *>(nullptr);
   EXPECT_TRUE(os.str() == "255|counted" && g_live == 0 && std::strcmp(tERRMSG::OutOfMemory.Format(), "Out of memory") == 0);
   tMSGSTR msg("%0,%1,%2,%3", kId, tMSG::eERROR);
-  for (int step = 0; step < 3; ++step) {
-    ScopedAllocFailure fail(step == 0 ? 1 : 2);  // the tPARM_INT, the copy of the text, the tPARM_MSG
-    step == 0 ? msg << 1 : step == 1 ? msg << "text" : msg << new tCOUNTED_MSG("inner");
-  }
+  // The tPARM_INT, the copy of the text, the tPARM_MSG.
+  Starved(1, [&] { msg << 1; }), Starved(2, [&] { msg << "text"; }), Starved(2, [&] { msg << new tCOUNTED_MSG("inner"); });
   msg << 3;
   EXPECT_TRUE(g_live == 0 && msg.NumParms() == 4 && std::strcmp(msg.Format(), "NULL,NULL,NULL,3") == 0) << msg.Format();
-  ScopedAllocFailure fail(1);
+  kelcore_test::ScopedAllocFailure fail(1);
   EXPECT_TRUE(new tMSGSTR("x", kId, tMSG::eERROR) == nullptr && fail.Triggered()) << "messages come from nothrow new";
 }
 
@@ -282,7 +267,7 @@ TEST(Message, NullObjectsAnswerWithNeutralValues) {
   real << 1;
   // operator== is virtual: a null object reaches it through a qualified call, as a derived class's makes.
   EXPECT_TRUE(none->tMSG::operator==(real) == 0 && real.operator==(*none) == 0);
-  *none << static_cast<tPARAMETER *>(new tCOUNTED);
+  *none << tCOUNTED::New();
   EXPECT_EQ(g_live, 0) << "streaming into nothing destroys the parameter";
   tPARMLIST list, *no_list = Opaque<tPARMLIST>(nullptr);
   list.Add(new tPARM_INT(1));
@@ -296,45 +281,18 @@ TEST(Message, EqualityIsIdObjectSeverityAndParameters) {
   static const char kOtherId[] = "TEST id";  // the same text in another object
   tMSGSTR left("a %0", kId, tMSG::eERROR);
   left << 1;
-  // Text, id, severity, parameter (-1 none, -2 a null one, 100 + n the unsigned n).
-  const struct { const char *text, *id; tMSG::eSEVERITY severity; int parm; } others[] = {
-      {"b %0", kId, tMSG::eERROR, 1}, {"a", kId, tMSG::eSTOP, 1},  {"a", kOtherId, tMSG::eERROR, 1}, {"a", kId, tMSG::eERROR, 2},
-      {"a", kId, tMSG::eERROR, -1},   {"a", kId, tMSG::eERROR, -2}, {"a", kId, tMSG::eERROR, 101}};
+  const struct { const char *text, *id; tMSG::eSEVERITY severity; std::vector<tPARAMETER *> parms; } others[] = {
+      {"b %0", kId, tMSG::eERROR, {I(1)}}, {"a", kId, tMSG::eSTOP, {I(1)}}, {"a", kOtherId, tMSG::eERROR, {I(1)}},
+      {"a", kId, tMSG::eERROR, {I(2)}}, {"a", kId, tMSG::eERROR, {}}, {"a", kId, tMSG::eERROR, {nullptr}},
+      {"a", kId, tMSG::eERROR, {new tPARM_UINT(1u)}}};
   for (const auto &o : others) {
     tMSGSTR right(o.text, o.id, o.severity);
-    if (o.parm == -2) right << static_cast<tPARAMETER *>(nullptr);
-    if (o.parm >= 0) o.parm >= 100 ? right << static_cast<unsigned>(o.parm - 100) : right << o.parm;
+    for (tPARAMETER *p : o.parms) right << p;
     EXPECT_EQ((left == right) + (right == left), &o == others ? 2 : 0) << &o - others;  // only the text may differ
   }
   tTRACEMSG t("x");
   tMSGSTR s("x", t.GetIdString(), tMSG::eINFORMATION);
   EXPECT_TRUE((s == t) == 1 && (t == s) == 1) << "across message classes";
-}
-
-TEST(Message, TheStaticOutOfMemoryMessage) {
-  tMSGSTR &oom = tERRMSG::OutOfMemory;
-  EXPECT_TRUE(oom.IsStatic() && oom.GetSeverity() == tMSG::eERROR && oom.GetText() == tERRMSG::OutOfMemoryStr &&
-              std::strcmp(tERRMSG::OutOfMemoryStr, "Out of memory") == 0 &&
-              std::strcmp(oom.GetIdString(), "Out of memory object") == 0);
-  oom << static_cast<tPARAMETER *>(new tCOUNTED) << 5 << "text";
-  tMSG::Dispose(&oom);
-  tMSG::Dispose(nullptr);
-  EXPECT_TRUE(g_live == 0 && oom.NumParms() == 0) << "streaming into it destroys the parameter";
-  {
-    ScopedAllocFailure fail(1, true);
-    EXPECT_TRUE(oom.Format() == tERRMSG::OutOfMemoryStr && !fail.Triggered()) << "its own text, with no allocation";
-  }
-  std::vector<std::string> seen(8);
-  std::vector<std::thread> threads;
-  for (std::string &s : seen)
-    threads.emplace_back([&s] { for (int k = 0; k < 200; ++k) s = tERRMSG::OutOfMemory.Format(); });
-  for (std::thread &t : threads) t.join();
-  for (const std::string &s : seen) EXPECT_EQ(s, "Out of memory");
-  alignas(tMSGSTR) unsigned char storage[sizeof(tMSGSTR)];  // placement new works too
-  tMSGSTR *placed = new (storage) tMSGSTR("p %0", kId, tMSG::eERROR);
-  *placed << 1;
-  EXPECT_STREQ(placed->Format(), "p 1");
-  placed->~tMSGSTR();
 }
 
 // Every allocation of building and formatting a message fails in turn, alone
@@ -348,8 +306,7 @@ void BuildAndFormat(const tPARMLIST &list, std::vector<std::string> *seen) {
   *msg << "name" << 42 << 255u << inner;
   borrowed != nullptr ? *msg << *borrowed : *msg << "kept";
   seen->push_back(msg->Format());
-  tMSG::Dispose(msg);
-  tMSG::Dispose(borrowed);
+  tMSG::Dispose(msg), tMSG::Dispose(borrowed);
   seen->push_back(Taken(tMSG::Format("%0-%1", list)));
   seen->push_back(Taken(tMSG::Format("%0+%1", 2, static_cast<tPARAMETER *>(new (std::nothrow) tPARM_STRING("x")),
                                      static_cast<tPARAMETER *>(new (std::nothrow) tPARM_UINT(3u)))));
