@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -37,11 +36,7 @@ const std::uint64_t kMagic = 0x6b656c636f726531ull;
 std::atomic<int> g_constructed{0}, g_destructed{0}, g_late_constructed{0}, g_resurrect{0};
 char g_exit_marker[1024];
 
-std::uint64_t Read(const void *p) {
-  std::uint64_t value = 0;
-  if (p != nullptr) std::memcpy(&value, p, sizeof value);
-  return value;
-}
+std::uint64_t Read(const void *p) { std::uint64_t v = 0; return p != nullptr ? (std::memcpy(&v, p, sizeof v), v) : 0; }
 
 // Counts blocks, and catches a slot destroyed twice or overwritten.
 void ConstructCounted(void *p) { std::memcpy(p, &kMagic, sizeof kMagic), ++g_constructed; }
@@ -58,64 +53,81 @@ tTLSDEF g_at_end(1, nullptr, [](void *) {
   if (g_exit_marker[0] != '\0') kelcore_test::TouchFile(g_exit_marker);
 });
 
-template <class F>
-void Await(F done) {
-  while (!done()) std::this_thread::yield();
-}
+// Blocks constructed and destroyed, and counted messages alive, less those of `f`.
+using Counts = std::vector<int>;
+Counts Tally(const Counts &f = {0, 0, 0}) { return {g_constructed - f[0], g_destructed - f[1], CountedMsg::live - f[2]}; }
 
-void InFreshThread(const std::function<void()> &fn) { std::thread(fn).join(); }
+template <class F> void Await(F done) { while (!done()) std::this_thread::yield(); }
+// Runs `fn` in `n` threads at once.
+template <class F> void InThreads(int n, F fn) { if (n > 0) { std::thread t(fn); InThreads(n - 1, fn); t.join(); } }
+bool Listed(tTHREAD *from, tTHREAD *wanted) { return from != nullptr && (from == wanted || Listed(from->Next(), wanted)); }
+// Hidden from the optimiser, so that null references stay as written.
+template <class T> T &Null() { T *volatile none = nullptr; return *none; }
 
-bool Listed(tTHREAD *from, tTHREAD *wanted) {
-  while (from != nullptr && from != wanted) from = from->Next();
-  return from != nullptr;
-}
-
-TEST(ThreadObject, ExplicitObjectsAndAutomaticOnes) {
-  InFreshThread([] {
-    int live = CountedMsg::live, destructed = g_destructed;
+TEST(ThreadObject, ExplicitObjectsAutomaticOnesAndTheLastError) {
+  InThreads(1, [] {
+    const Counts start = Tally();
     tTHREAD *mine = new tTHREAD;
     EXPECT_EQ(tTHREAD::LocateThreadObj(), mine);
     tTHREAD::DeleteAutoThreadObject();  // not the library's to delete
     CountedMsg *msg = new CountedMsg;
     tTHREAD::SetLastError(*msg);
     // Slots start aligned for any object, and do not overlap.
-    char *counted = static_cast<char *>(g_counted.GetPtr());
-    char *plain = static_cast<char *>(g_plain.GetPtr());
+    char *counted = static_cast<char *>(g_counted.GetPtr()), *plain = static_cast<char *>(g_plain.GetPtr());
     EXPECT_TRUE(counted + sizeof kMagic <= plain || plain + 3 <= counted);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(plain) % alignof(std::max_align_t), 0u);
     // A second object stays out of the list, without a block or last error.
     tTHREAD *second = new tTHREAD;
     EXPECT_FALSE(Listed(mine, second));
     delete second;
-    EXPECT_EQ(g_destructed, destructed);
+    EXPECT_EQ(Tally(start), (Counts{1, 0, 1}));
     EXPECT_EQ(tTHREAD::GetLastError(), msg);
     delete mine;  // its block and its last error go with it
-    EXPECT_EQ(g_destructed, destructed + 1);
-    EXPECT_EQ(CountedMsg::live, live);
+    EXPECT_EQ(Tally(start), (Counts{1, 1, 0}));
     EXPECT_EQ(tTHREAD::GetThreadObj(), nullptr);
     ASSERT_NE(tTHREAD::LocateThreadObj(), nullptr);
+    // The last error is owned, replaced (the old one disposed of) and taken.
+    CountedMsg *first = new CountedMsg, *other = new CountedMsg;
+    tTHREAD::SetLastError(*first);
+    EXPECT_EQ(tTHREAD::TakeOwnershipOfLastError(), first);
+    EXPECT_EQ(tTHREAD::TakeOwnershipOfLastError(), nullptr);
+    tTHREAD::SetLastError(*first);
+    tTHREAD::SetLastError(*other);
+    EXPECT_EQ(Tally(start)[2], 1) << "the replaced one is disposed of";
+    tTHREAD::SetLastError(*other);
+    EXPECT_EQ(tTHREAD::GetLastError(), other) << "the same again is kept";
+    tTHREAD::SetLastError(tERRMSG::OutOfMemory);
+    tTHREAD::SetLastError(NULL);
+    EXPECT_STREQ(tERRMSG::OutOfMemory.Format(), "Out of memory");
+    tTHREAD::SetLastError(*new CountedMsg);
     tTHREAD::DeleteAutoThreadObject();
     EXPECT_EQ(tTHREAD::GetThreadObj(), nullptr);
+    EXPECT_EQ(Tally(start), (Counts{2, 2, 0}));
   });
 }
 
-TEST(ThreadObject, AutomaticObjectsDieWithTheirThread) {
-  int constructed = g_constructed, destructed = g_destructed, live = CountedMsg::live;
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 32; ++i) threads.emplace_back([] { tTHREAD::SetLastError(*new CountedMsg); });
-  for (std::thread &t : threads) t.join();
-  EXPECT_EQ(g_constructed - constructed, 32);
-  EXPECT_EQ(g_destructed - destructed, 32);
-  InFreshThread([] { tTHREAD::LocateThreadObj(), g_resurrect = 1; });
+// args: marker file. Leaves an automatic object on the thread that ends
+// the process.
+KELCORE_CHILD_MAIN(thread_exit_at_process_end) {
+  std::strncpy(g_exit_marker, args.at(0).c_str(), sizeof g_exit_marker - 1);
+  return tTHREAD::LocateThreadObj() != nullptr ? 0 : 3;
+}
+
+TEST(ThreadObject, AutomaticObjectsDieWithTheirThreadAndProcess) {
+  const Counts start = Tally();
+  InThreads(32, [] { tTHREAD::SetLastError(*new CountedMsg); });
+  EXPECT_EQ(Tally(start), (Counts{32, 32, 0}));
+  InThreads(1, [] { tTHREAD::LocateThreadObj(), g_resurrect = 1; });
   EXPECT_EQ(g_resurrect, 0);
   // The first block and the one the callback's last error brought along.
-  EXPECT_EQ(g_constructed - constructed, 34);
-  EXPECT_EQ(g_destructed - destructed, 34);
-  EXPECT_EQ(CountedMsg::live, live);
-  tTLSDEF::Delete(tTLSDEF::New());  // a block of one's own
-  tTLSDEF::Delete(nullptr);
-  EXPECT_EQ(g_constructed - constructed, 35);
-  EXPECT_EQ(g_destructed - destructed, 35);
+  EXPECT_EQ(Tally(start), (Counts{34, 34, 0}));
+  tTLSDEF::Delete(tTLSDEF::New()), tTLSDEF::Delete(nullptr);  // a block of one's own, and none
+  EXPECT_EQ(Tally(start), (Counts{35, 35, 0}));
+  kelcore_test::TempDir tmp;
+  kelcore_test::ChildProcess child;
+  ASSERT_TRUE(child.Start("thread_exit_at_process_end", {tmp.File("deleted")}));
+  EXPECT_EQ(child.Wait(), 0);
+  EXPECT_TRUE(kelcore_test::WaitForFile(tmp.File("deleted"), 5000)) << "the last thread's object goes with the process";
 }
 
 // Each thread caches its object; destroying it from another thread must
@@ -123,7 +135,7 @@ TEST(ThreadObject, AutomaticObjectsDieWithTheirThread) {
 TEST(ThreadObject, AnObjectDestroyedByAnotherThreadIsForgottenByItsOwn) {
   tTHREAD *theirs = nullptr, *mains = tTHREAD::LocateThreadObj();
   std::atomic<int> step{0};
-  int destructed = g_destructed;
+  const Counts start = Tally();
   std::thread owner([&] {
     theirs = new tTHREAD;
     EXPECT_EQ(tTHREAD::GetThreadObj(), theirs);
@@ -138,93 +150,61 @@ TEST(ThreadObject, AnObjectDestroyedByAnotherThreadIsForgottenByItsOwn) {
   delete theirs;
   step = 2;
   owner.join();
-  EXPECT_EQ(g_destructed - destructed, 2);
+  EXPECT_EQ(Tally(start), (Counts{2, 2, 0}));
   EXPECT_EQ(tTHREAD::GetThreadObj(), mains) << "found again in the list";
-}
-
-TEST(LastError, IsOwnedReplacedAndTaken) {
-  InFreshThread([] {
-    int live = CountedMsg::live;
-    CountedMsg *first = new CountedMsg, *second = new CountedMsg;
-    tTHREAD::SetLastError(*first);
-    EXPECT_EQ(tTHREAD::TakeOwnershipOfLastError(), first);
-    EXPECT_EQ(tTHREAD::TakeOwnershipOfLastError(), nullptr);
-    tTHREAD::SetLastError(*first);
-    tTHREAD::SetLastError(*second);
-    EXPECT_EQ(CountedMsg::live, live + 1) << "the replaced one is disposed of";
-    tTHREAD::SetLastError(*second);
-    EXPECT_EQ(tTHREAD::GetLastError(), second) << "the same again is kept";
-    tTHREAD::SetLastError(tERRMSG::OutOfMemory);
-    tTHREAD::SetLastError(NULL);
-    EXPECT_STREQ(tERRMSG::OutOfMemory.Format(), "Out of memory");
-    EXPECT_EQ(CountedMsg::live, live);
-    tTHREAD::SetLastError(*new CountedMsg);  // for the thread's end
-  });
 }
 
 TEST(NullReference, ObjectLockIgnoresItSetLastErrorClears) {
 #if defined(KELCORE_TEST_UBSAN)
   GTEST_SKIP() << "binds references to null on purpose";
 #else
-  tPHYSYNCOBJ *volatile no_lock = nullptr;
-  tOBJECT_LOCK hold(*no_lock);
-  int live = CountedMsg::live;
+  tOBJECT_LOCK hold(Null<tPHYSYNCOBJ>());
+  const Counts start = Tally();
   tTHREAD::SetLastError(*new CountedMsg);
-  tMSG *volatile no_msg = nullptr;
-  tTHREAD::SetLastError(*no_msg);
-  EXPECT_EQ(tTHREAD::GetLastError(), nullptr);
-  EXPECT_EQ(CountedMsg::live, live);
+  tTHREAD::SetLastError(Null<tMSG>());
+  EXPECT_TRUE(tTHREAD::GetLastError() == nullptr && Tally(start)[2] == 0);
 #endif
 }
 
 // Objects and last errors are per thread, however many threads use them.
 TEST(LastError, SixteenThreadsRaiseAndTakeConcurrently) {
-  int live = CountedMsg::live;
-  std::atomic<int> mismatches{0};
-  std::atomic<bool> start{false};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 16; ++i) {
-    threads.emplace_back([&] {
-      Await([&] { return start.load(); });
-      if (tTHREAD::GetThreadObj() != nullptr) ++mismatches;  // none until located
-      tTHREAD *mine = tTHREAD::LocateThreadObj();
-      if (mine == nullptr || mine->GetId() != tOSSYSCALLS::GetCurrentThreadId()) ++mismatches;
-      for (int round = 0; round < 2000; ++round) {
-        CountedMsg *msg = new CountedMsg;
-        tTHREAD::SetLastError(*msg);
-        if (round % 7 == 0) tTHREAD::SetLastError(*(msg = new CountedMsg));
-        if (tTHREAD::GetLastError() != msg) ++mismatches;
-        tMSG *taken = tTHREAD::TakeOwnershipOfLastError();
-        if (taken != msg) ++mismatches;
-        tMSG::Dispose(taken);
-        if (round % 5 == 0 && Read(g_counted.GetPtr()) != kMagic) ++mismatches;
-        if (tTHREAD::GetThreadObj() != mine) ++mismatches;
-      }
-      tTHREAD::SetLastError(*new CountedMsg);  // for the thread's end
-    });
-  }
-  start = true;
-  for (std::thread &t : threads) t.join();
+  const Counts start = Tally();
+  std::atomic<int> mismatches{0}, arrived{0};
+  InThreads(16, [&] {
+    ++arrived, Await([&] { return arrived == 16; });
+    mismatches += tTHREAD::GetThreadObj() != nullptr;  // none until located
+    tTHREAD *mine = tTHREAD::LocateThreadObj();
+    mismatches += mine == nullptr || mine->GetId() != tOSSYSCALLS::GetCurrentThreadId();
+    for (int round = 0; round < 2000; ++round) {
+      CountedMsg *msg = new CountedMsg;
+      tTHREAD::SetLastError(*msg);
+      if (round % 7 == 0) tTHREAD::SetLastError(*(msg = new CountedMsg));
+      mismatches += tTHREAD::GetLastError() != msg;
+      tMSG *taken = tTHREAD::TakeOwnershipOfLastError();
+      mismatches += taken != msg || tTHREAD::GetThreadObj() != mine || (round % 5 == 0 && Read(g_counted.GetPtr()) != kMagic);
+      tMSG::Dispose(taken);
+    }
+    tTHREAD::SetLastError(*new CountedMsg);  // for the thread's end
+  });
   EXPECT_EQ(mismatches, 0);
-  EXPECT_EQ(CountedMsg::live, live);
+  EXPECT_EQ(Tally(start)[2], 0);
 }
 
 TEST(ThreadOutOfMemory, SetLastErrorAndLocateNeverLeak) {
-  InFreshThread([] {
-    int constructed = g_constructed, destructed = g_destructed, live = CountedMsg::live;
+  InThreads(1, [] {
+    const Counts start = Tally();
     EXPECT_GE(kelcore_test::SweepAllocFailures([] {
       tMSG *msg = new (std::nothrow) CountedMsg;
       if (msg != nullptr) tTHREAD::SetLastError(*msg);
       // Recorded exactly when the thread has an object to hold it.
       tMSG *expected = tTHREAD::GetThreadObj() != nullptr ? msg : nullptr;
       EXPECT_EQ(tTHREAD::GetLastError(), expected);
-      void *slot = g_counted.GetPtr();
-      EXPECT_TRUE(slot == nullptr || Read(slot) == kMagic);
+      EXPECT_TRUE(g_counted.GetPtr() == nullptr || Read(g_counted.GetPtr()) == kMagic);
       tTHREAD::SetLastError(new (std::nothrow) CountedMsg);
       tTHREAD::DeleteAutoThreadObject();
     }), 3u);
-    EXPECT_EQ(CountedMsg::live, live);
-    EXPECT_EQ(g_constructed - constructed, g_destructed - destructed);
+    const Counts change = Tally(start);
+    EXPECT_TRUE(change[0] == change[1] && change[2] == 0) << change[0] << " " << change[1] << " " << change[2];
   });
 }
 
@@ -237,23 +217,20 @@ TEST(ThreadStorage, ASlotDeclaredLaterReachesEveryThread) {
   const int kThreads = 3;
   std::atomic<int> ready{0}, phase{0}, failures{0};
   std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back([&, i] {
-      std::uint64_t mark = 0x1000u + i;
-      std::memcpy(g_counted.GetPtr(), &mark, sizeof mark);
-      std::memset(g_plain.GetPtr(), 'a' + i, 3);
-      for (int wanted = 1; wanted <= 2; ++wanted) {
-        ++ready;
-        Await([&] { return phase == wanted; });
-        // The grown block; after the sweep, the grown block or none at all.
-        char *slot = static_cast<char *>(g_counted.GetPtr());
-        if (slot == nullptr ? wanted == 1 : Read(slot) != mark ||
-                                 static_cast<char *>(g_plain.GetPtr())[2] != 'a' + i) ++failures;
-        // What the destructor of a block lost in the sweep checks for.
-        if (slot != nullptr) std::memcpy(slot, &(mark = kMagic), sizeof mark);
-      }
-    });
-  }
+  for (int i = 0; i < kThreads; ++i) threads.emplace_back([&, i] {
+    std::uint64_t mark = 0x1000u + i;
+    std::memcpy(g_counted.GetPtr(), &mark, sizeof mark);
+    std::memset(g_plain.GetPtr(), 'a' + i, 3);
+    for (int wanted = 1; wanted <= 2; ++wanted) {
+      ++ready;
+      Await([&] { return phase == wanted; });
+      // The grown block; after the sweep, the grown block or none at all.
+      char *slot = static_cast<char *>(g_counted.GetPtr());
+      failures += slot == nullptr ? wanted == 1 : Read(slot) != mark || static_cast<char *>(g_plain.GetPtr())[2] != 'a' + i;
+      // What the destructor of a block lost in the sweep checks for.
+      if (slot != nullptr) std::memcpy(slot, &(mark = kMagic), sizeof mark);
+    }
+  });
   Await([&] { return ready == kThreads; });
   int constructed = g_late_constructed;
   // Registered for the rest of the process, as a static one would be.
@@ -261,28 +238,10 @@ TEST(ThreadStorage, ASlotDeclaredLaterReachesEveryThread) {
   EXPECT_EQ(g_late_constructed - constructed, kThreads);
   phase = 1;
   Await([&] { return ready == 2 * kThreads; });
-  InFreshThread([] {
-    EXPECT_GE(kelcore_test::SweepAllocFailures([] { new tTLSDEF(8, nullptr, nullptr); }),
-              static_cast<std::size_t>(kThreads));
-  });
+  InThreads(1, [] { EXPECT_GE(kelcore_test::SweepAllocFailures([] { new tTLSDEF(8, nullptr, nullptr); }), 3u); });
   phase = 2;
   for (std::thread &t : threads) t.join();
   EXPECT_EQ(failures, 0);
-}
-
-// args: marker file. Leaves an automatic object on the thread that ends
-// the process.
-KELCORE_CHILD_MAIN(thread_exit_at_process_end) {
-  std::strncpy(g_exit_marker, args.at(0).c_str(), sizeof g_exit_marker - 1);
-  return tTHREAD::LocateThreadObj() != nullptr ? 0 : 3;
-}
-
-TEST(ThreadObject, TheLastThreadsObjectIsDeletedWhenTheProcessEnds) {
-  kelcore_test::TempDir tmp;
-  kelcore_test::ChildProcess child;
-  ASSERT_TRUE(child.Start("thread_exit_at_process_end", {tmp.File("deleted")}));
-  EXPECT_EQ(child.Wait(), 0);
-  EXPECT_TRUE(kelcore_test::WaitForFile(tmp.File("deleted"), 5000));
 }
 
 }  // namespace
