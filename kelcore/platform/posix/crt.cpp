@@ -1,5 +1,7 @@
 #include "kelcore/platform/crt.h"
 
+#include "kelcore/platform/posix/native_name.h"
+
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -52,15 +54,13 @@ bool AppendComponents(char *out, std::size_t *len, const char *path) {
 }  // namespace
 
 char *_fullpath(char *absPath, const char *relPath, std::size_t maxLength) {
-  if (relPath == nullptr) relPath = "";
-  const char *rest = relPath;
-  // The one drive: "C:" (either case); any other letter names nothing.
-  if (std::isalpha(static_cast<unsigned char>(relPath[0])) && relPath[1] == ':') {
-    if (relPath[0] != 'c' && relPath[0] != 'C') {
-      errno = ENOENT;
-      return nullptr;
-    }
-    rest = relPath + 2;
+  // The drive rule and the separators are the file layer's: one place says
+  // what "C:" means.
+  char rest[kNativeNameSize];
+  const DWORD error = ToNativeName(relPath == nullptr ? "" : relPath, rest, sizeof rest);
+  if (error != ERROR_SUCCESS) {
+    errno = error == ERROR_FILENAME_EXCED_RANGE ? ERANGE : NativeNameErrno(error);
+    return nullptr;
   }
 
   char resolved[kWorkSize];
