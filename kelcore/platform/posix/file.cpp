@@ -10,6 +10,7 @@
 #  include <sys/xattr.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <new>
 
+#include "kelcore/platform/posix/name_resolver.h"
 #include "kelcore/platform/posix/native_name.h"
 
 // Open-file-description locks belong to the open file, as Win32 region
@@ -54,15 +56,23 @@ struct LockRange {
   bool exclusive;
 };
 
+bool Overlaps(const LockRange *r, std::uint64_t first, std::uint64_t last) {
+  return r->length != 0 && r->offset <= last && first <= r->last;
+}
+
 class FileHandle : public HandleObject {
  public:
   FileHandle(int fd, DWORD access, DWORD share)
-      : HandleObject(kFile), fd_(fd), access_(access), share_(share), dev_(0), ino_(0),
-        prev_(nullptr), next_(nullptr), registered_(false), locks_(nullptr) {}
+      : HandleObject(kFile), fd_(fd), lockFd_(-1), access_(access), share_(share), dev_(0),
+        ino_(0), prev_(nullptr), next_(nullptr), registered_(false), locks_(nullptr) {}
   ~FileHandle();
   bool Close();
+  int LockFd();
 
   int fd_;
+  // The descriptor that carries the handle's kernel locks; -1 until the
+  // first lock decides (see LockFd).
+  int lockFd_;
   DWORD access_;
   DWORD share_;
   dev_t dev_;
@@ -71,8 +81,14 @@ class FileHandle : public HandleObject {
   FileHandle *prev_;
   FileHandle *next_;
   bool registered_;
+  // Changed by the handle's own thread under the open-file table's mutex;
+  // read by other handles' transfers under that mutex.
   LockRange *locks_;
 };
+
+// Handles of this process that hold region locks. While there are none,
+// a transfer has nothing to check: one relaxed load on the fast path.
+std::atomic<int> lockingHandles(0);
 
 // Every open file of the process, by device and inode, so that opens,
 // deletes and renames can honour the share modes of the other handles.
@@ -143,6 +159,7 @@ bool ConflictsWithOpenHandles(OpenFileTable &table, dev_t dev, ino_t ino, DWORD 
 }
 
 FileHandle::~FileHandle() {
+  if (locks_ != nullptr) lockingHandles.fetch_sub(1, std::memory_order_relaxed);
   while (locks_ != nullptr) {
     LockRange *r = locks_;
     locks_ = r->next;
@@ -156,6 +173,7 @@ bool FileHandle::Close() {
     std::lock_guard<std::mutex> hold(table.mutex());
     table.Remove(this);
   }
+  if (lockFd_ >= 0 && lockFd_ != fd_) ::close(lockFd_);
   // The descriptor is released even when close reports an error (Linux
   // and POSIX.1-2024): never retry, or another thread's new descriptor
   // could be closed.
@@ -182,6 +200,67 @@ FileHandle *FileForAccess(HANDLE h, DWORD access, LPOVERLAPPED overlapped) {
     return nullptr;
   }
   return f;
+}
+
+// Windows lets a handle take either kind of lock whatever its access; the
+// kernel wants a readable descriptor for a shared lock and a writable one
+// for an exclusive lock. A handle opened for only one of the two therefore
+// locks through a second descriptor of the same file, opened for both,
+// where the file's permissions allow it; otherwise through its own, within
+// the kernel's limits. The choice is made at the first lock and kept: the
+// locks of two descriptors would exclude each other. Only with
+// open-file-description locks: classic record locks belong to the process,
+// and closing the second descriptor would drop them all.
+int FileHandle::LockFd() {
+  if (lockFd_ >= 0) return lockFd_;
+  lockFd_ = fd_;
+  if ((access_ & GENERIC_READ) && (access_ & GENERIC_WRITE)) return lockFd_;
+#if defined(__linux__) && defined(F_OFD_SETLK)
+  char self[40];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+  int fd;
+  do {
+    fd = ::open(self, O_RDWR | O_CLOEXEC | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  struct stat st;
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_) {
+    lockFd_ = fd;
+  } else if (fd >= 0) {
+    ::close(fd);
+  }
+#endif
+  return lockFd_;
+}
+
+// Region locks on Windows are mandatory: a transfer over a range that
+// another handle locked exclusively fails, and so does a write over a
+// range that any handle, this one included, locked shared. POSIX locks are
+// advisory, so the handles of this process check each other here (other
+// processes cannot be checked). True when `f` may move `bytes` bytes at its
+// position; false with ERROR_LOCK_VIOLATION otherwise.
+bool TransferAllowed(FileHandle *f, DWORD bytes, bool write) {
+  OpenFileTable &table = OpenFileTable::Get();
+  std::lock_guard<std::mutex> hold(table.mutex());
+  bool candidates = false;
+  for (FileHandle *o = table.Bucket(f->dev_, f->ino_); o != nullptr; o = o->next_) {
+    if (o->locks_ != nullptr && o->dev_ == f->dev_ && o->ino_ == f->ino_) candidates = true;
+  }
+  if (!candidates) return true;
+  off_t pos = ::lseek(f->fd_, 0, SEEK_CUR);
+  if (pos < 0) return true;  // the transfer itself will say what is wrong
+  std::uint64_t first = static_cast<std::uint64_t>(pos);
+  std::uint64_t last = bytes - 1 > UINT64_MAX - first ? UINT64_MAX : first + bytes - 1;
+  for (FileHandle *o = table.Bucket(f->dev_, f->ino_); o != nullptr; o = o->next_) {
+    if (o->dev_ != f->dev_ || o->ino_ != f->ino_) continue;
+    for (const LockRange *r = o->locks_; r != nullptr; r = r->next) {
+      if (!Overlaps(r, first, last)) continue;
+      if (r->exclusive ? o != f : write) {
+        SetLastError(ERROR_LOCK_VIOLATION);
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 // A system call's result of 0 or -1: false with its errno as the last error.
@@ -213,9 +292,10 @@ DWORD LowPartResult(std::uint64_t value) {
   return low;
 }
 
-// The name in native form; false with the last error set.
+// The name prepared for the system (see name_resolver.h); false with the
+// last error set.
 bool NativeName(LPCSTR name, char (&out)[kNativeNameSize]) {
-  DWORD err = ToNativeName(name, out, sizeof out);
+  DWORD err = PrepareDosName(name, out, sizeof out);
   if (err != ERROR_SUCCESS) {
     SetLastError(err);
     return false;
@@ -223,20 +303,70 @@ bool NativeName(LPCSTR name, char (&out)[kNativeNameSize]) {
   return true;
 }
 
-// NativeName for the C runtime's calls: false with errno set.
-bool CrtNativeName(LPCSTR name, char (&out)[kNativeNameSize]) {
-  DWORD err = ToNativeName(name, out, sizeof out);
+// Runs `call` (0, or -1 with errno set) on the prepared `path`, and after a
+// miss on the entry that matches it without regard to case, which `spare`
+// receives. `*used` is the path of the last try. Returns ERROR_SUCCESS or
+// the Win32 code of the failure; `*callErrno` is the errno value of a
+// failed call, 0 when the name itself failed.
+template <class Call>
+DWORD CallOnExistingName(const char *path, char (&spare)[kNativeNameSize], const char **used,
+                         int *callErrno, Call call) {
+  *used = path;
+  *callErrno = 0;
+  if (call(path) == 0) return ERROR_SUCCESS;
+  int err = errno;
+  if (err == ENOENT || err == ENOTDIR) {
+    DWORD found = ResolveExistingName(path, spare, sizeof spare);
+    if (found != ERROR_SUCCESS) return found;
+    if (std::strcmp(spare, path) != 0) {
+      *used = spare;
+      if (call(spare) == 0) return ERROR_SUCCESS;
+      err = errno;
+    }
+  }
+  *callErrno = err;
+  return ErrnoToWin32(err);
+}
+
+// CallOnExistingName for the Win32 calls: false with the last error set.
+template <class Call>
+bool OnExistingName(LPCSTR name, char (&path)[kNativeNameSize], char (&spare)[kNativeNameSize],
+                    const char **used, Call call) {
+  if (!NativeName(name, path)) return false;
+  int callErrno;
+  DWORD err = CallOnExistingName(path, spare, used, &callErrno, call);
   if (err != ERROR_SUCCESS) {
-    errno = NativeNameErrno(err);
+    SetLastError(err);
     return false;
   }
   return true;
+}
+
+// The same for the C runtime's calls: -1 with errno set. Names are checked
+// as for the Win32 calls, since both reach the same files.
+template <class Call>
+int CrtOnExistingName(LPCSTR name, Call call) {
+  char path[kNativeNameSize];
+  char spare[kNativeNameSize];
+  const char *used = nullptr;
+  int callErrno = 0;
+  DWORD err = PrepareDosName(name, path, sizeof path);
+  if (err == ERROR_SUCCESS) err = CallOnExistingName(path, spare, &used, &callErrno, call);
+  if (err == ERROR_SUCCESS) return 0;
+  errno = callErrno != 0 ? callErrno : NativeNameErrno(err);
+  return -1;
 }
 
 // --- hidden, system and archive ---------------------------------------------
 
 const char kAttribXattr[] = "user.kelcore.attrib";
 const DWORD kXattrBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+// A directory keeps its read-only bit there too: on Windows it stops
+// nothing, so taking the write bits away would be wrong.
+DWORD XattrBitsFor(bool directory) {
+  return directory ? kXattrBits | FILE_ATTRIBUTE_READONLY : kXattrBits;
+}
 
 // What a file without the extended attribute has: regular files carry the
 // archive flag from birth, as new files on Windows do; directories nothing.
@@ -250,11 +380,11 @@ DWORD ParseXattrBits(const char *text, ssize_t n, bool directory) {
   char *end = nullptr;
   unsigned long v = std::strtoul(buf, &end, 16);
   if (end == buf) return DefaultXattrBits(directory);
-  return static_cast<DWORD>(v) & kXattrBits;
+  return static_cast<DWORD>(v) & XattrBitsFor(directory);
 }
 
 void FormatXattrBits(DWORD bits, char (&out)[16]) {
-  std::snprintf(out, sizeof out, "0x%02x", static_cast<unsigned>(bits & kXattrBits));
+  std::snprintf(out, sizeof out, "0x%02x", static_cast<unsigned>(bits));
 }
 
 // File systems without user extended attributes (tmpfs before Linux 6.6,
@@ -279,7 +409,7 @@ DWORD ReadXattrBits(const char *path, bool directory) {
 // 0, or an errno value for a failure worth reporting.
 int WriteXattrBits(const char *path, int fd, DWORD bits, bool directory) {
 #if defined(__linux__)
-  bits &= kXattrBits;
+  bits &= XattrBitsFor(directory);
   int rc;
   if (bits == DefaultXattrBits(directory)) {
     rc = fd >= 0 ? ::fremovexattr(fd, kAttribXattr) : ::removexattr(path, kAttribXattr);
@@ -323,40 +453,37 @@ int KernelLock(int fd, short type, std::uint64_t first, std::uint64_t last, bool
   return rc == 0 ? 0 : errno;
 }
 
-bool Overlaps(const LockRange *r, std::uint64_t first, std::uint64_t last) {
-  return r->length != 0 && r->offset <= last && first <= r->last;
-}
-
-// Clears the kernel lock on the parts of [first, last] that no remaining
-// range of the handle covers: shared ranges of one handle may overlap, and
-// dropping one must not drop the other.
-int UnlockUncovered(FileHandle *f, std::uint64_t first, std::uint64_t last) {
+// Brings the kernel's locks of the handle over [first, last] in line with
+// its ranges (and `extra`, a range about to be added): exclusive where an
+// exclusive range covers a byte, shared where only shared ones do, none
+// elsewhere. One descriptor holds one kind of lock per byte, and a handle's
+// shared range may lie over its own exclusive one, so the kernel gets the
+// stronger of the two. Returns 0 or the errno value of the call that
+// failed; parts set before it stay set.
+int SyncKernelLocks(FileHandle *f, const LockRange *extra, std::uint64_t first,
+                    std::uint64_t last, bool wait) {
+  int fd = f->LockFd();
   std::uint64_t cur = first;
   for (;;) {
-    bool covered = false;
-    std::uint64_t coveredTo = 0;
-    std::uint64_t nextStart = 0;
-    bool haveNext = false;
-    for (LockRange *r = f->locks_; r != nullptr; r = r->next) {
-      if (r->length == 0) continue;
+    // The kind wanted at `cur`, and how far it goes unchanged.
+    short type = F_UNLCK;
+    std::uint64_t end = last;
+    auto consider = [&type, &end, cur](const LockRange *r) {
+      if (r->length == 0) return;
       if (r->offset <= cur && cur <= r->last) {
-        if (!covered || r->last > coveredTo) coveredTo = r->last;
-        covered = true;
-      } else if (r->offset > cur && r->offset <= last && (!haveNext || r->offset < nextStart)) {
-        nextStart = r->offset;
-        haveNext = true;
+        if (r->exclusive) type = F_WRLCK;
+        if (type == F_UNLCK) type = F_RDLCK;
+        if (r->last < end) end = r->last;
+      } else if (r->offset > cur && r->offset - 1 < end) {
+        end = r->offset - 1;
       }
-    }
-    if (covered) {
-      if (coveredTo >= last) return 0;
-      cur = coveredTo + 1;
-      continue;
-    }
-    std::uint64_t gapEnd = haveNext ? nextStart - 1 : last;
-    int err = KernelLock(f->fd_, F_UNLCK, cur, gapEnd, false);
+    };
+    for (const LockRange *r = f->locks_; r != nullptr; r = r->next) consider(r);
+    if (extra != nullptr) consider(extra);
+    int err = KernelLock(fd, type, cur, end, wait && type != F_UNLCK);
     if (err != 0) return err;
-    if (!haveNext) return 0;
-    cur = nextStart;
+    if (end >= last) return 0;
+    cur = end + 1;
   }
 }
 
@@ -411,6 +538,20 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   }
   mode_t createMode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
 
+  // A name that may be created must not make a second file beside one
+  // that differs only in case: the directory is asked first. Opening an
+  // existing file tries the name as spelled and asks only after a miss.
+  char spare[kNativeNameSize];
+  const char *use = path;
+  if (mayCreate) {
+    DWORD err = ResolveNewName(path, spare, sizeof spare, nullptr);
+    if (err != ERROR_SUCCESS) {
+      SetLastError(err);
+      return INVALID_HANDLE_VALUE;
+    }
+    use = spare;
+  }
+
   // Creation first with O_EXCL, so that we know whether the file is new:
   // attributes apply to a new file only, and an existing one is reported
   // with ERROR_ALREADY_EXISTS as Windows does.
@@ -419,23 +560,34 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   for (int attempt = 0; fd < 0; ++attempt) {
     if (mayCreate) {
       do {
-        fd = ::open(path, oflags | O_CREAT | O_EXCL, createMode);
+        fd = ::open(use, oflags | O_CREAT | O_EXCL, createMode);
       } while (fd < 0 && errno == EINTR);
       if (fd >= 0) {
         created = true;
         break;
       }
       if (errno != EEXIST || disposition == CREATE_NEW || attempt >= 8) {
-        SetLastErrorFromErrno(errno);
+        // The directory went away after it was found.
+        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrnoToWin32(errno));
         return INVALID_HANDLE_VALUE;
       }
     }
     do {
-      fd = ::open(path, oflags, 0);
+      fd = ::open(use, oflags, 0);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
       // Removed between the two opens: try to create it again.
       if (mayCreate && errno == ENOENT) continue;
+      if (!mayCreate && use == path && (errno == ENOENT || errno == ENOTDIR)) {
+        DWORD err = ResolveExistingName(path, spare, sizeof spare);
+        if (err != ERROR_SUCCESS) {
+          SetLastError(err);
+          return INVALID_HANDLE_VALUE;
+        }
+        use = spare;
+        if (std::strcmp(use, path) != 0) continue;
+        errno = ENOENT;
+      }
       SetLastErrorFromErrno(errno);
       return INVALID_HANDLE_VALUE;
     }
@@ -462,7 +614,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   FileHandle *f = new (std::nothrow) FileHandle(fd, access, share & kShareAll);
   if (f == nullptr) {
     ::close(fd);
-    if (created) ::unlink(path);
+    if (created) ::unlink(use);
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
@@ -489,7 +641,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
       rc = ::ftruncate(fd, 0);
     } else {
       // CREATE_ALWAYS with read access only still empties the file.
-      rc = ::truncate(path, 0);
+      rc = ::truncate(use, 0);
     }
     if (rc != 0) {
       int err = errno;
@@ -501,7 +653,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   if (created) {
     DWORD bits = (flagsAndAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) |
                  FILE_ATTRIBUTE_ARCHIVE;
-    if (bits != DefaultXattrBits(false)) WriteXattrBits(path, fd, bits, false);
+    if (bits != DefaultXattrBits(false)) WriteXattrBits(use, fd, bits, false);
   }
   SetLastError((!created && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS))
                    ? ERROR_ALREADY_EXISTS
@@ -515,6 +667,10 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD done, LPOVERLAPPE
   if (done != nullptr) *done = 0;
   FileHandle *f = FileForAccess(file, GENERIC_READ, overlapped);
   if (f == nullptr) return FALSE;
+  if (bytes != 0 && lockingHandles.load(std::memory_order_relaxed) != 0 &&
+      !TransferAllowed(f, bytes, false)) {
+    return FALSE;
+  }
   // A disk file gives what is there up to the end; loop over the short
   // counts that signals and very large requests cause.
   char *p = static_cast<char *>(buffer);
@@ -541,6 +697,10 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytes, LPDWORD done,
   if (done != nullptr) *done = 0;
   FileHandle *f = FileForAccess(file, GENERIC_WRITE, overlapped);
   if (f == nullptr) return FALSE;
+  if (bytes != 0 && lockingHandles.load(std::memory_order_relaxed) != 0 &&
+      !TransferAllowed(f, bytes, true)) {
+    return FALSE;
+  }
   const char *p = static_cast<const char *>(buffer);
   DWORD put = 0;
   while (put < bytes) {
@@ -672,11 +832,11 @@ BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD 
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  // The handle's own ranges: Windows refuses a lock over one's own
-  // exclusive range (or an exclusive one over one's own shared range);
-  // a waiting lock would wait for itself forever, so it is refused too.
+  // The handle's own ranges, as on Windows: an exclusive lock may not lie
+  // over any of them (a waiting one would wait for itself forever, so it
+  // is refused too); a shared one may lie over any.
   for (LockRange *r = f->locks_; r != nullptr; r = r->next) {
-    if (length != 0 && Overlaps(r, offset, last) && (exclusive || r->exclusive)) {
+    if (exclusive && length != 0 && Overlaps(r, offset, last)) {
       SetLastError(ERROR_LOCK_VIOLATION);
       return FALSE;
     }
@@ -686,15 +846,20 @@ BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD 
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
+  rec->offset = offset;
+  rec->length = length;
+  rec->last = last;
+  rec->exclusive = exclusive;
   if (length != 0) {
-    int err = KernelLock(f->fd_, exclusive ? F_WRLCK : F_RDLCK, offset, last, wait);
+    int err = SyncKernelLocks(f, rec, offset, last, wait);
     if (err != 0) {
+      // Back to what the handle's ranges say, which drops any part taken.
+      SyncKernelLocks(f, nullptr, offset, last, false);
       delete rec;
       if (err == EAGAIN || err == EACCES) {
         SetLastError(ERROR_LOCK_VIOLATION);
       } else if (err == EBADF) {
-        // A shared lock needs a readable descriptor, an exclusive one a
-        // writable descriptor.
+        // No descriptor of the kind the lock needs (see FileHandle::LockFd).
         SetLastError(ERROR_ACCESS_DENIED);
       } else {
         SetLastErrorFromErrno(err);
@@ -702,10 +867,9 @@ BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD 
       return FALSE;
     }
   }
-  rec->offset = offset;
-  rec->length = length;
-  rec->last = last;
-  rec->exclusive = exclusive;
+  OpenFileTable &table = OpenFileTable::Get();
+  std::lock_guard<std::mutex> hold(table.mutex());
+  if (f->locks_ == nullptr) lockingHandles.fetch_add(1, std::memory_order_relaxed);
   rec->next = f->locks_;
   f->locks_ = rec;
   return TRUE;
@@ -726,15 +890,24 @@ BOOL UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD bytesLow,
     SetLastError(ERROR_NOT_LOCKED);
     return FALSE;
   }
-  *link = rec->next;
+  OpenFileTable &table = OpenFileTable::Get();
+  {
+    std::lock_guard<std::mutex> hold(table.mutex());
+    *link = rec->next;
+  }
   if (rec->length != 0) {
-    int err = UnlockUncovered(f, rec->offset, rec->last);
+    int err = SyncKernelLocks(f, nullptr, rec->offset, rec->last, false);
     if (err != 0) {
+      std::lock_guard<std::mutex> hold(table.mutex());
       rec->next = f->locks_;
       f->locks_ = rec;
       SetLastErrorFromErrno(err);
       return FALSE;
     }
+  }
+  {
+    std::lock_guard<std::mutex> hold(table.mutex());
+    if (f->locks_ == nullptr) lockingHandles.fetch_sub(1, std::memory_order_relaxed);
   }
   delete rec;
   return TRUE;
@@ -744,31 +917,43 @@ BOOL UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD bytesLow,
 
 DWORD GetFileAttributesA(LPCSTR name) {
   char path[kNativeNameSize];
-  if (!NativeName(name, path)) return INVALID_FILE_ATTRIBUTES;
+  char spare[kNativeNameSize];
+  const char *used;
   struct stat st;
-  if (!CallSucceeded(::stat(path, &st))) return INVALID_FILE_ATTRIBUTES;
+  if (!OnExistingName(name, path, spare, &used,
+                      [&st](const char *p) { return ::stat(p, &st); })) {
+    return INVALID_FILE_ATTRIBUTES;
+  }
   bool directory = S_ISDIR(st.st_mode);
-  DWORD attrs = ReadXattrBits(path, directory);
+  DWORD attrs = ReadXattrBits(used, directory);
   if (directory) attrs |= FILE_ATTRIBUTE_DIRECTORY;
-  if (HasNoWriteBit(st.st_mode)) attrs |= FILE_ATTRIBUTE_READONLY;
+  if (!directory && HasNoWriteBit(st.st_mode)) attrs |= FILE_ATTRIBUTE_READONLY;
   return attrs == 0 ? FILE_ATTRIBUTE_NORMAL : attrs;
 }
 
 BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
   char path[kNativeNameSize];
-  if (!NativeName(name, path)) return FALSE;
+  char spare[kNativeNameSize];
+  const char *used;
   struct stat st;
-  if (!CallSucceeded(::stat(path, &st))) return FALSE;
+  if (!OnExistingName(name, path, spare, &used,
+                      [&st](const char *p) { return ::stat(p, &st); })) {
+    return FALSE;
+  }
   bool directory = S_ISDIR(st.st_mode);
-  // Read-only takes every write bit away; clearing it gives the owner
-  // write access back (nobody else's: widening access is the caller's
-  // decision, not the attribute's).
+  // A file's read-only takes every write bit away; clearing it gives the
+  // owner write access back (nobody else's: widening access is the
+  // caller's decision, not the attribute's). A directory's read-only
+  // stops nothing on Windows, so it is only remembered, with the others.
   mode_t mode = st.st_mode & 07777;
-  mode_t want = (attributes & FILE_ATTRIBUTE_READONLY)
-                    ? static_cast<mode_t>(mode & ~static_cast<mode_t>(0222))
-                    : (HasNoWriteBit(mode) ? static_cast<mode_t>(mode | 0200) : mode);
-  if (want != mode && !CallSucceeded(::chmod(path, want))) return FALSE;
-  int err = WriteXattrBits(path, -1, attributes & kXattrBits, directory);
+  mode_t want = mode;
+  if (!directory) {
+    want = (attributes & FILE_ATTRIBUTE_READONLY)
+               ? static_cast<mode_t>(mode & ~static_cast<mode_t>(0222))
+               : (HasNoWriteBit(mode) ? static_cast<mode_t>(mode | 0200) : mode);
+  }
+  if (want != mode && !CallSucceeded(::chmod(used, want))) return FALSE;
+  int err = WriteXattrBits(used, -1, attributes, directory);
   if (err != 0) {
     SetLastErrorFromErrno(err);
     return FALSE;
@@ -788,44 +973,84 @@ bool MayRemove(const struct stat &st) {
   }
   return true;
 }
+
+// The final component of a native path.
+const char *LastComponent(const char *path) {
+  const char *slash = std::strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
+}
 }  // namespace
 
 BOOL DeleteFileA(LPCSTR name) {
   char path[kNativeNameSize];
-  if (!NativeName(name, path)) return FALSE;
+  char spare[kNativeNameSize];
+  const char *used;
   struct stat st;
-  if (!CallSucceeded(::lstat(path, &st))) return FALSE;
+  if (!OnExistingName(name, path, spare, &used,
+                      [&st](const char *p) { return ::lstat(p, &st); })) {
+    return FALSE;
+  }
   // Windows deletes neither directories nor read-only files.
   if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && HasNoWriteBit(st.st_mode))) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
   if (!MayRemove(st)) return FALSE;
-  return CallSucceeded(::unlink(path));
+  return CallSucceeded(::unlink(used));
 }
 
 BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
-  char from[kNativeNameSize];
+  char path[kNativeNameSize];
+  char spare[kNativeNameSize];
   char to[kNativeNameSize];
-  if (!NativeName(existing, from) || !NativeName(newName, to)) return FALSE;
+  char target[kNativeNameSize];
+  const char *from;
   struct stat st;
-  if (!CallSucceeded(::lstat(from, &st))) return FALSE;
+  if (!OnExistingName(existing, path, spare, &from,
+                      [&st](const char *p) { return ::lstat(p, &st); }) ||
+      !NativeName(newName, to)) {
+    return FALSE;
+  }
+  if (to[0] == '\0') {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  int exists = 0;
+  DWORD err = ResolveNewName(to, target, sizeof target, &exists);
+  if (err != ERROR_SUCCESS) {
+    SetLastError(err);
+    return FALSE;
+  }
+  if (exists) {
+    // Only the file itself may already answer to the new name: a rename
+    // that changes nothing but case.
+    struct stat there;
+    const char *spelled = LastComponent(to);
+    char *last = const_cast<char *>(LastComponent(target));
+    std::size_t room = sizeof target - static_cast<std::size_t>(last - target);
+    if (::lstat(target, &there) != 0 || there.st_dev != st.st_dev ||
+        there.st_ino != st.st_ino || std::strlen(spelled) + 1 > room) {
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return FALSE;
+    }
+    std::memcpy(last, spelled, std::strlen(spelled) + 1);
+  }
   if (!MayRemove(st)) return FALSE;
   // MoveFile never replaces an existing target.
   int rc = -1;
   bool done = false;
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
-  rc = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+  rc = ::renameat2(AT_FDCWD, from, AT_FDCWD, target, RENAME_NOREPLACE);
   done = rc == 0 || (errno != EINVAL && errno != ENOSYS);
 #endif
   if (!done) {
     // No atomic form on this file system: check, then rename.
-    struct stat target;
-    if (::lstat(to, &target) == 0) {
+    struct stat existingTarget;
+    if (::lstat(target, &existingTarget) == 0) {
       errno = EEXIST;
       rc = -1;
     } else {
-      rc = ::rename(from, to);
+      rc = ::rename(from, target);
     }
   }
   if (rc != 0) {
@@ -854,10 +1079,8 @@ int FileHandleNumber(HANDLE file) {
 }
 
 int StatFile(LPCSTR name, FileStatus *out) {
-  char path[kNativeNameSize];
-  if (!CrtNativeName(name, path)) return -1;
   struct stat st;
-  if (::stat(path, &st) != 0) return -1;
+  if (CrtOnExistingName(name, [&st](const char *p) { return ::stat(p, &st); }) != 0) return -1;
   out->size = static_cast<std::int64_t>(st.st_size);
   out->mtime = static_cast<std::int64_t>(st.st_mtime);
   out->isDirectory = S_ISDIR(st.st_mode) ? 1 : 0;
@@ -865,13 +1088,12 @@ int StatFile(LPCSTR name, FileStatus *out) {
 }
 
 int UtimeFile(LPCSTR name, std::int64_t time) {
-  char path[kNativeNameSize];
-  if (!CrtNativeName(name, path)) return -1;
   struct timespec times[2];
   times[0].tv_sec = static_cast<time_t>(time);
   times[0].tv_nsec = 0;
   times[1] = times[0];
-  return ::utimensat(AT_FDCWD, path, times, 0);
+  return CrtOnExistingName(name,
+                           [&times](const char *p) { return ::utimensat(AT_FDCWD, p, times, 0); });
 }
 
 int LocalFileTime(std::int64_t time, std::tm *out) {
