@@ -22,6 +22,8 @@ const unsigned int kShownRefused = 255;
 // The system's code for an over-long name (ERROR_FILENAME_EXCED_RANGE), as
 // Windows reports it for a path beyond its limit.
 const unsigned int kNameTooLong = 206;
+// The longest file-name part SetFileName takes.
+const std::size_t kMaxFileNamePart = 261;
 // A refused text's length when the text itself says where it ends.
 const unsigned int kLongText = 0xFFFFFFFFu;
 
@@ -275,7 +277,10 @@ void tPHYFILENAMEOBJ::SetFileName(const char *fileName) {
     built.AppendSeparatorIfNeeded(*this);
     built.Append(fileName);
   }
-  if (built.Over()) {
+  // The file-name part is capped whatever the convention, so that a UNIX
+  // name, with room for a long path, takes no longer a file name than a
+  // DOS name would; beyond the cap it is refused, as over-long names are.
+  if (built.Over() || (fileName != nullptr && std::strlen(fileName) > kMaxFileNamePart)) {
     _RefuseName(built.Text(), kLongText, kNameTooLong);
     return;
   }

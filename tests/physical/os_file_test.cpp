@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -125,17 +126,51 @@ unsigned int Open(F &f, int how, unsigned int mode = RW) {
          : how == 2 ? f.Create(mode, 1, 0666) : f.CreateNew(mode, 1, 0666);
 }
 
+// The number of entries in a directory.
+int Entries(const std::string &dir) {
+  int n = 0;
+  for (auto it = std::filesystem::directory_iterator(dir); it != std::filesystem::end(it); ++it) ++n;
+  return n;
+}
+
 TEST_F(OsFileTest, EachDispositionOnExistingAndMissingFilesAndNoSecondOpen) {
-  // The status, the system error (0: opened) and the contents afterwards.
-  const struct { int how, exists; unsigned int status; int sys; const char *after; } cases[] = {
-      {0, 1, 0, 0, "old"}, {0, 0, 1, kNotFound, "<missing>"}, {1, 1, 0, 0, "old"},
-      {1, 0, 0, 0, ""},   {2, 1, 0, 0, ""}, {2, 0, 0, 0, ""},
-      {3, 1, 2, kExists, "old"}, {3, 0, 0, 0, ""},
+  // In a directory of its own, the file `disk` (if any) holds "old", unless
+  // its name begins with "+" (a file that only the opening makes); the file
+  // is opened as `name`. Then the status, the system error (0: opened), the
+  // contents of `disk` (or of `name`; "<" for neither) and how many entries there are.
+  const struct {
+    int how; const char *disk, *name; unsigned int status; int sys; const char *after; int files;
+  } cases[] = {
+      {0, "f", "f", 0, 0, "old", 1}, {0, nullptr, "f", 1, kNotFound, "<missing>", 0},
+      {1, "f", "f", 0, 0, "old", 1}, {1, nullptr, "f", 0, 0, "", 1}, {2, "f", "f", 0, 0, "", 1},
+      {2, nullptr, "f", 0, 0, "", 1}, {3, "f", "f", 2, kExists, "old", 1},
+      {3, nullptr, "f", 0, 0, "", 1},
+      // Names match without regard to case, as on Windows: every disposition
+      // reaches the file of another case, and none makes a second one.
+      {0, "Case.dat", "CASE.DAT", 0, 0, "old", 1}, {1, "Case.dat", "case.Dat", 0, 0, "old", 1},
+      {2, "Case.dat", "CASE.dat", 0, 0, "", 1}, {3, "Case.dat", "case.dat", 2, kExists, "old", 1},
+      {0, "Sub/In.dat", "SUB\\in.DAT", 0, 0, "old", 2}, {3, "Sub/In.dat", "sub/x", 0, 0, "<", 3},
+      // Trailing dots and blanks of the final component go, one dot of a directory.
+      {0, "t.dat", "t.dat. .", 0, 0, "old", 1}, {3, "+n.dat", "n.dat.", 0, 0, "", 1},
+      {0, "Sub/In.dat", "Sub.\\In.dat ", 0, 0, "old", 2},
+      // Characters Windows refuses in a name; a directory that is missing, or no
+      // directory, is code 3, not 2.
+      {3, nullptr, "a*b.dat", kFail, 123, "<missing>", 0}, {1, nullptr, "q?", kFail, 123, "<missing>", 0},
+      {3, nullptr, "p|q", kFail, 123, "<missing>", 0}, {2, nullptr, "l<g>", kFail, 123, "<missing>", 0},
+      {3, nullptr, "q\"q", kFail, 123, "<missing>", 0}, {3, nullptr, "c\x01", kFail, 123, "<missing>", 0},
+      {0, nullptr, "no\\x", 1, 3, "<missing>", 0}, {3, nullptr, "no/x", 1, 3, "<missing>", 0},
+      {0, "f", "f\\x", 1, 3, "old", 1},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(std::to_string(c.how) + (c.exists ? " on an existing file" : " on a new one"));
-    const std::string name = std::to_string(&c - cases), path = tmp.File(name);
-    if (c.exists) Make(name, "old");
+    SCOPED_TRACE(std::to_string(c.how) + " of " + c.name + " on " + (c.disk ? c.disk : "nothing"));
+    const std::string dir = tmp.File(std::to_string(&c - cases)), path = dir + "/" + c.name;
+    std::filesystem::create_directory(dir);
+    const char *disk = c.disk && c.disk[0] == '+' ? c.disk + 1 : c.disk;
+    const bool sub = disk && std::strchr(disk, '/');
+    if (sub) std::filesystem::create_directory(dir + "/Sub");
+    if (disk == c.disk && disk) {
+      EXPECT_TRUE(kelcore_test::WriteWholeFile(dir + "/" + disk, "old"));
+    }
     OsFile f(path);
     ClearLast();
     EXPECT_EQ(c.status, Open(f, c.how));
@@ -144,9 +179,12 @@ TEST_F(OsFileTest, EachDispositionOnExistingAndMissingFilesAndNoSecondOpen) {
     EXPECT_TRUE(c.sys != 0 || tTHREAD::GetLastError() == nullptr);
     // A second open, even one that would truncate, is refused and changes nothing.
     EXPECT_EQ(3u, c.sys == 0 ? Open(f, 2, R) : 3u);
-    EXPECT_OS_ERROR(0, c.sys == 0 ? kDenied : c.sys, {path});
+    EXPECT_OS_ERROR(0, c.sys == 0 ? kDenied : c.sys, {f.GetName()});
     EXPECT_EQ(handle, f.GetFileHandle());
-    EXPECT_EQ(c.after, Contents(path));
+    if (std::strcmp(c.after, "<") != 0) {
+      EXPECT_EQ(c.after, Contents(disk ? dir + "/" + disk : std::string(f.GetName())));
+    }
+    EXPECT_EQ(c.files, Entries(dir) + (sub ? Entries(dir + "/Sub") : 0));
   }
 }
 
@@ -311,8 +349,9 @@ TEST_F(OsFileTest, ExistsRenameDeleteAttributesPermissionsAndTimes) {
   EXPECT_EQ(nullptr, tTHREAD::GetLastError()) << "a missing file is no failure";
   Make("f.dat", "payload");
   EXPECT_EQ(1, Exists(f));
-  // Renames stay in the directory: a location is refused before the disk is touched.
-  for (const char *bad : {"sub\\x.dat", "sub/x.dat", "C:x.dat", "\\x.dat"}) {
+  // Renames stay in the directory: a location, or no name at all, is
+  // refused before the disk is touched.
+  for (const char *bad : {"sub\\x.dat", "sub/x.dat", "C:x.dat", "\\x.dat", ""}) {
     EXPECT_EQ(kFail, f.Rename(tPCFILENAME(bad)));
     EXPECT_OS_ERROR(5, 123, {bad});
   }
@@ -327,6 +366,14 @@ TEST_F(OsFileTest, ExistsRenameDeleteAttributesPermissionsAndTimes) {
   EXPECT_EQ(2u, f.Rename(tPCFILENAME("taken.dat"))) << "nothing is replaced";
   EXPECT_OS_ERROR(5, 183, {f.GetName(), target});
   EXPECT_EQ("t", Contents(tmp.File("taken.dat")));
+  // A name of another case is taken, unless it is the file's own; a name
+  // Windows refuses is refused.
+  EXPECT_EQ(2u, f.Rename(tPCFILENAME("TAKEN.dat")));
+  EXPECT_EQ(kFail, f.Rename(tPCFILENAME("a*b.dat")));
+  EXPECT_OS_ERROR(5, 123, {f.GetName(), tmp.path() + "\\a*b.dat"});
+  EXPECT_EQ(0u, f.Rename(tPCFILENAME("NEW.dat")));
+  EXPECT_EQ(1, Exists(f)) << "new.dat is NEW.dat";
+  EXPECT_EQ(2, Entries(tmp.path())) << "NEW.dat and taken.dat";
   ASSERT_EQ(0u, f.SetSecurity(0444, kFail));
   EXPECT_EQ(3u, f.Delete()) << "read-only";
   EXPECT_OS_ERROR(4, kDenied, {f.GetName()});
@@ -374,6 +421,14 @@ TEST_F(OsFileTest, ExistsRenameDeleteAttributesPermissionsAndTimes) {
   if (!kWindows && Perms(h) == 0555u) GTEST_SKIP() << "no user extended attributes here";
   EXPECT_EQ(0555u | D::PERM_HIDDEN, created);
   EXPECT_EQ(0555u | D::PERM_SYSTEM, Perms(h));
+  // A directory's read-only stops nothing, as on Windows: files are still
+  // made inside (Wine does not keep the attribute on directories).
+  ASSERT_EQ(0u, dir.SetSecurity(0555, kFail));
+  EXPECT_EQ(kWine ? 0777u : 0555u, Perms(dir));
+  OsFile in(tmp.File("in.dat"));
+  EXPECT_TRUE(in.CreateNew(RW, 1, 0666) == 0 && in.Close() == 0);
+  ASSERT_EQ(0u, dir.SetSecurity(0777, kFail));
+  EXPECT_EQ(0777u, Perms(dir));
 }
 
 // --- what failures report, and the trace records -----------------------------
@@ -442,10 +497,12 @@ const unsigned int kNotWine = 0x100;
 // Two handles on one file, `a` and `b`, and another process, driven by steps:
 // 'L' `a` locks, 'l' `b` locks; 'U', 'u' unlock; 'p' `b` locks without
 // waiting and, if it got the range, unlocks it at once; 'C' `a` closes and
-// opens again; 'H' another process holds a lock until 'R' lets it go and it
-// ends; 'W' another process waits for a lock (got 1 once it has it). Each
-// step wants its status; a failing lock reports message 7 with
-// ERROR_LOCK_VIOLATION, a failing unlock message 8 with ERROR_ACCESS_DENIED.
+// opens again; 'o' `b` opens again with the mode given; 'X', 'x' `a`, `b`
+// read the range and 'Y', 'y' write it; 'H' another process holds a lock
+// until 'R' lets it go and it ends; 'W' another process waits for a lock
+// (got 1 once it has it). Each step wants its status; a failing lock,
+// read or write reports message 7, 2 or 3 with ERROR_LOCK_VIOLATION, a
+// failing unlock message 8 with ERROR_ACCESS_DENIED.
 class RegionLocks : public OsFileTest {
  protected:
   struct Step {  // what, where, the status it wants, and the lock mode
@@ -464,6 +521,12 @@ class RegionLocks : public OsFileTest {
       if (std::strchr("Llp", s.op)) got = f.LockRegion(s.at, s.len, s.op == 'p' ? NOWAIT : s.mode);
       if (std::strchr("Uu", s.op) || (s.op == 'p' && got == 0)) got = f.UnlockRegion(s.at, s.len);
       if (s.op == 'C') got = a.Close() == 0 && a.OpenExisting(RW, 1) == 0 ? 0 : 1;
+      if (s.op == 'o') got = b.Close() + b.OpenExisting(s.mode, 1);
+      if (std::strchr("XxYy", s.op)) {
+        got = f.Seek(static_cast<long>(s.at), D::SEEK_FROM_START, nullptr);
+        if (got == 0) got = s.op == 'X' || s.op == 'x' ? f.Read(buf, s.len, &ul)
+                                                       : f.Write(buf, s.len, &ul);
+      }
       if (s.op == 'H' || s.op == 'W') {
         ASSERT_TRUE(child.Start("os_file_child", {s.op == 'H' ? "hold" : "wait", a.GetName(),
             std::to_string(s.at), std::to_string(s.len), std::to_string(s.mode), Flag("first"),
@@ -478,8 +541,9 @@ class RegionLocks : public OsFileTest {
         ++children;
       }
       EXPECT_EQ(s.want, got);
+      const unsigned int number = std::strchr("Xx", s.op) ? 2 : std::strchr("Yy", s.op) ? 3 : 7;
       if (got == 6 || got == 3)
-        EXPECT_OS_ERROR(got == 6 ? 7 : 8, got == 6 ? kLocked : kDenied, {a.GetName()});
+        EXPECT_OS_ERROR(got == 6 ? number : 8, got == 6 ? kLocked : kDenied, {a.GetName()});
     }
   }
   OsFile a{Make("locks.dat", std::string(400, 'x'))}, b{a.GetName()};
@@ -510,10 +574,29 @@ TEST_F(RegionLocks, WithinAndAcrossProcesses) {
       {'L', 0, 60, 0, SHARED}, {'l', 50, 100, 0, SHARED | NOWAIT}, {'p', 0, 10, 6}, {'u', 50, 100},
       {'L', 50, 50, 0, SHARED | NOWAIT}, {'U', 0, 60, 3}, {'p', 50, 10, 6}, {'p', 0, 50},
       {'C', 0, 0}, {'p', 0, 0}, {'U', 0, 0},
+      // A handle's shared range over its own exclusive one: dropping the
+      // exclusive one leaves the shared one in force.
+      {'L', 10, 10}, {'L', 0, 30, 0, SHARED | NOWAIT}, {'l', 0, 5, 0, SHARED | NOWAIT},
+      {'u', 0, 5}, {'l', 15, 1, 6, SHARED | NOWAIT}, {'U', 10, 10, 3}, {'p', 12, 1, 6},
+      {'l', 12, 1, 0, SHARED | NOWAIT}, {'u', 12, 1}, {'U', 0, 30}, {'p', 0, 30},
+      // Either kind of lock through a handle opened for reading only or for
+      // writing only.
+      {'o', 0, 0, 0, R}, {'l', 0, 10, 0, NOWAIT}, {'L', 5, 1, 6, NOWAIT | SHARED}, {'u', 0, 10},
+      {'o', 0, 0, 0, W}, {'l', 0, 10, 0, NOWAIT | SHARED}, {'L', 5, 1, 0, NOWAIT | SHARED},
+      {'L', 6, 1, 6, NOWAIT}, {'u', 0, 10}, {'U', 5, 1}, {'o', 0, 0, 0, RW},
+      // Locks are mandatory between handles of one process: another handle's
+      // exclusive range keeps out reading and writing, a shared range keeps
+      // out writing, through its own handle too (Wine does not enforce any).
+      {'L', 100, 50}, {'x', 90, 20, 6, kNotWine}, {'y', 149, 5, 6, kNotWine}, {'x', 0, 100},
+      {'y', 150, 10}, {'X', 90, 20}, {'Y', 100, 50}, {'U', 100, 50}, {'L', 100, 50, 0, SHARED},
+      {'x', 90, 20}, {'y', 149, 1, 6, kNotWine}, {'Y', 120, 1, 6, kNotWine}, {'X', 120, 1},
+      {'U', 100, 50}, {'y', 149, 1}, {'Y', 120, 1},
       // Another process: NOWAIT fails while it holds the region, and its end
       // releases it; shared locks coexist across processes, and keep writers
       // out; a waiting lock proceeds once released.
-      {'H', 100, 50}, {'L', 120, 10, 6, NOWAIT}, {'L', 0, 0, 6, NOWAIT | SHARED},
+      // Between processes, POSIX locks stay advisory.
+      {'H', 100, 50}, {'x', 100, 10, kWindows ? 6u : 0u, kNotWine},
+      {'L', 120, 10, 6, NOWAIT}, {'L', 0, 0, 6, NOWAIT | SHARED},
       {'L', 0, 100, 0, NOWAIT}, {'R', 0, 0}, {'L', 120, 10, 0, NOWAIT}, {'U', 0, 0},
       {'H', 0, 100, 0, SHARED}, {'L', 50, 100, 0, SHARED | NOWAIT}, {'l', 0, 10, 6, NOWAIT},
       {'R', 0, 0}, {'l', 0, 10, 0, NOWAIT}, {'u', 0, 0}, {'U', 0, 0}, {'L', 0, 0}, {'W', 10, 5},

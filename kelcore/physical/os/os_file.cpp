@@ -492,7 +492,9 @@ unsigned int tOSFILESYS::Delete() {
 }
 
 unsigned int tOSFILESYS::Rename(tPHYFILENAMEOBJ const &newName) {
-  if (newName.HasDir()) {
+  // A bare file name, and not an empty one: neither a location nor
+  // nothing at all can name a file inside this directory.
+  if (newName.HasDir() || newName.GetName()[0] == '\0') {
     tMSG *msg = tOSERR::Make(cMSG_RENAME, static_cast<int>(ERROR_INVALID_NAME));
     *msg << static_cast<tPARAMETER *>(newName);
     tTHREAD::SetLastError(msg);
