@@ -3,6 +3,11 @@
 // Windows. The operating-system file is meant to be a thin layer, so the
 // pairs should be within a few percent of each other.
 //
+// Opening and creating as well: opening an existing file by its exact name
+// (on POSIX systems, where names match without regard to case, only a miss
+// looks at the directory), and creating 10,000 new files in one directory,
+// where every creation asks the directory for a name of another case.
+//
 // Each benchmark walks an 8 MiB file (kept in the page cache) block by
 // block and starts again at the beginning when it reaches the end, so
 // the figures measure the calls, not the disk. The tOSFILE path goes
@@ -112,9 +117,82 @@ void Kel_OsFile_Write(benchmark::State &state) {
   io->Close();
 }
 
+// A fresh directory for one run of a creation benchmark, emptied and
+// removed when the run ends.
+struct ScratchDir {
+  ScratchDir() : path(BenchFile() + ".dir." + std::to_string(++runs)) {
+    std::filesystem::create_directory(path);
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string Name(int64_t n) const { return path + "/f" + std::to_string(n) + ".dat"; }
+  std::string path;
+  static int runs;
+};
+int ScratchDir::runs = 0;
+
+const int64_t kCreations = 10000;
+
+void Kel_OsFile_OpenExisting(benchmark::State &state) {
+  tOSFILE file;
+  file.SetName(BenchFile().c_str());
+  for (auto _ : state) {
+    if (file.OpenExisting(tFILEDEFS::MODE_READ, tFILEDEFS::SHARE_DENYNONE) != 0) {
+      state.SkipWithError("cannot open the file");
+      return;
+    }
+    file.Close();
+  }
+}
+
+void Kel_OsFile_CreateNew(benchmark::State &state) {
+  ScratchDir dir;
+  tOSFILE file;
+  int64_t n = 0;
+  for (auto _ : state) {
+    file.SetName(dir.Name(n++).c_str());
+    if (file.CreateNew(tFILEDEFS::MODE_READWRITE, tFILEDEFS::SHARE_DENYNONE, 0666) != 0) {
+      state.SkipWithError("cannot create the file");
+      return;
+    }
+    file.Close();
+  }
+}
+
 // --- the system's calls ------------------------------------------------------
 
 #if defined(_WIN32)
+HANDLE SysOpen(const std::string &name, DWORD disposition) {
+  return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void Sys_OpenExisting(benchmark::State &state) {
+  for (auto _ : state) {
+    HANDLE h = SysOpen(BenchFile(), OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE) {
+      state.SkipWithError("cannot open the file");
+      return;
+    }
+    CloseHandle(h);
+  }
+}
+
+void Sys_CreateNew(benchmark::State &state) {
+  ScratchDir dir;
+  int64_t n = 0;
+  for (auto _ : state) {
+    HANDLE h = SysOpen(dir.Name(n++), CREATE_NEW);
+    if (h == INVALID_HANDLE_VALUE) {
+      state.SkipWithError("cannot create the file");
+      return;
+    }
+    CloseHandle(h);
+  }
+}
+
 void Sys_ReadFile(benchmark::State &state) {
   const DWORD block = static_cast<DWORD>(state.range(0));
   std::vector<char> buf(block);
@@ -151,6 +229,30 @@ void Sys_WriteFile(benchmark::State &state) {
   CloseHandle(h);
 }
 #else
+void Sys_OpenExisting(benchmark::State &state) {
+  for (auto _ : state) {
+    int fd = ::open(BenchFile().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      state.SkipWithError("cannot open the file");
+      return;
+    }
+    ::close(fd);
+  }
+}
+
+void Sys_CreateNew(benchmark::State &state) {
+  ScratchDir dir;
+  int64_t n = 0;
+  for (auto _ : state) {
+    int fd = ::open(dir.Name(n++).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      state.SkipWithError("cannot create the file");
+      return;
+    }
+    ::close(fd);
+  }
+}
+
 // The bytes a read or write moved; nothing for a failure.
 unsigned long Moved(ssize_t n) { return n > 0 ? static_cast<unsigned long>(n) : 0; }
 
@@ -199,5 +301,10 @@ BENCHMARK(Sys_WriteFile)->Arg(4096)->Arg(65536);
 #else
 BENCHMARK(Sys_Write)->Arg(4096)->Arg(65536);
 #endif
+BENCHMARK(Kel_OsFile_OpenExisting);
+BENCHMARK(Sys_OpenExisting);
+// 10,000 files into one directory per run.
+BENCHMARK(Kel_OsFile_CreateNew)->Iterations(kCreations)->Repetitions(3);
+BENCHMARK(Sys_CreateNew)->Iterations(kCreations)->Repetitions(3);
 
 BENCHMARK_MAIN();

@@ -37,7 +37,10 @@ std::uint32_t FoldedHash(const char *s) {
 }
 
 bool RefusedChar(char c) {
-  return static_cast<unsigned char>(c) < 0x20 || std::strchr("*?|<>\"", c) != nullptr;
+  switch (c) {
+    case '*': case '?': case '|': case '<': case '>': case '"': return true;
+    default: return static_cast<unsigned char>(c) < 0x20;
+  }
 }
 
 bool AllDots(const char *s, std::size_t n) {
@@ -226,6 +229,10 @@ class DirCache {
         if (n < 0 && errno == EINTR) continue;
         return;
       }
+      // A read that left room for another event emptied the queue; what
+      // comes later is seen at the next look, as if it came after it.
+      const bool emptied = static_cast<std::size_t>(n) + sizeof(struct inotify_event) + NAME_MAX +
+                               1 <= sizeof buf;
       for (ssize_t at = 0; at < n;) {
         const struct inotify_event *ev = reinterpret_cast<const struct inotify_event *>(buf + at);
         at += static_cast<ssize_t>(sizeof(struct inotify_event) + ev->len);
@@ -244,6 +251,7 @@ class DirCache {
           Remove(d, ev->name);
         }
       }
+      if (emptied) return;
     }
   }
 
