@@ -9,17 +9,23 @@
 // inheritance) is described in docs/files.md; in short:
 //
 //   - names: `\` is read as `/`; a leading "C:" (any case) is the root `/`;
-//     any other drive letter is a path that does not exist;
+//     any other drive letter is a path that does not exist; the rest as on
+//     Windows: matched without regard to case, refused characters, trailing
+//     dots and blanks (platform/posix/name_resolver.h);
 //   - share modes are enforced between handles of this process (an open
 //     that conflicts fails with ERROR_SHARING_VIOLATION); other processes
 //     are not affected, since POSIX has no mandatory share modes;
 //   - region locks are open-file-description locks: they belong to the
 //     handle and exclude other handles of this process as well as other
-//     processes. A handle cannot lock over its own exclusive range, and
-//     UnlockFile needs the exact range of an earlier lock, as on Windows;
-//   - read-only is "no write bit"; hidden, system and archive live in the
-//     extended attribute "user.kelcore.attrib" where the file system keeps
-//     user extended attributes, and are dropped silently where it does not.
+//     processes. As on Windows, a handle may lock shared over its own
+//     ranges but exclusively over none of them, any handle takes either
+//     kind, and UnlockFile needs the exact range of an earlier lock.
+//     ReadFile and WriteFile honour the locks of this process's handles
+//     (mandatory, as on Windows); other processes' locks are advisory;
+//   - a file's read-only is "no write bit"; a directory's read-only, and
+//     hidden, system and archive live in the extended attribute
+//     "user.kelcore.attrib" where the file system keeps user extended
+//     attributes, and are dropped silently where it does not.
 //
 // Internal to the library; nothing here is public API.
 #ifndef KELCORE_PLATFORM_FILE_H
