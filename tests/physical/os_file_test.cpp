@@ -524,8 +524,9 @@ class RegionLocks : public OsFileTest {
       if (s.op == 'o') got = b.Close() + b.OpenExisting(s.mode, 1);
       if (std::strchr("XxYy", s.op)) {
         got = f.Seek(static_cast<long>(s.at), D::SEEK_FROM_START, nullptr);
-        if (got == 0) got = s.op == 'X' || s.op == 'x' ? f.Read(buf, s.len, &ul)
-                                                       : f.Write(buf, s.len, &ul);
+        static char bytes[400];
+        if (got == 0) got = s.op == 'X' || s.op == 'x' ? f.Read(bytes, s.len, &ul)
+                                                       : f.Write(bytes, s.len, &ul);
       }
       if (s.op == 'H' || s.op == 'W') {
         ASSERT_TRUE(child.Start("os_file_child", {s.op == 'H' ? "hold" : "wait", a.GetName(),
