@@ -2,6 +2,7 @@
 #include "kelcore/platform/posix/name_resolver.h"
 
 #include <dirent.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -109,6 +110,18 @@ class DirCache {
   int Find(const char *dirPath, const struct stat &st, const char *name, char *match,
            std::size_t size) {
     std::lock_guard<std::mutex> hold(mutex_);
+    if (forked_) {
+      // The instance is the parent's as well: each process reading the
+      // other's events would leave both caches behind. Let go of it without
+      // touching its watches, which the parent still uses.
+      if (fd_ >= 0) ::close(fd_);
+      for (DirIndex &d : slots_) {
+        d.wd = d.wd >= 0 ? -2 : -1;  // no longer a watch of this process's
+        Drop(&d, false);
+      }
+      fd_ = -2;
+      forked_ = false;
+    }
     if (fd_ == -2) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd_ < 0) return -1;
     Drain();
@@ -131,8 +144,15 @@ class DirCache {
   static const uint32_t kEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                   IN_DELETE_SELF | IN_ONLYDIR;
 
-  DirCache() : fd_(-2), clock_(0) {
+  DirCache() : fd_(-2), forked_(false), clock_(0) {
     for (DirIndex &d : slots_) Clear(&d);
+    // A child of fork gets the mutex as it was and a shared inotify
+    // instance: hold the mutex across the fork, and start afresh in the child.
+    ::pthread_atfork([] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
+                     [] {
+                       Get().forked_ = true;
+                       Get().mutex_.unlock();
+                     });
   }
 
   static void Clear(DirIndex *d) {
@@ -143,7 +163,7 @@ class DirCache {
   }
 
   void Drop(DirIndex *d, bool removeWatch) {
-    if (d->wd < 0) return;
+    if (d->wd == -1) return;
     if (removeWatch) ::inotify_rm_watch(fd_, d->wd);
     for (std::size_t i = 0; i < d->bucketCount; ++i) {
       while (Entry *e = d->buckets[i]) {
@@ -296,6 +316,7 @@ class DirCache {
 
   std::mutex mutex_;
   int fd_;  // the inotify instance; -2 before the first use, -1 if there is none
+  bool forked_;
   unsigned long clock_;
   DirIndex slots_[kSlots];
 };
