@@ -148,7 +148,8 @@ TEST(ThreadObject, AForkedChildStartsWithoutTheParentsObject) {
     if (pid == 0) {
       // One bit per failed check: no GoogleTest assertions in a forked child.
       auto own = [] { tTHREAD *t = tTHREAD::GetThreadObj(); return t != nullptr && t->GetId() == tOSSYSCALLS::GetCurrentThreadId(); };
-      int failed = (tTHREAD::GetThreadObj() != nullptr) | (tTHREAD::GetLastError() != nullptr) << 1;
+      int failed = tTHREAD::GetThreadObj() != nullptr;
+      failed |= (tTHREAD::GetLastError() != nullptr) << 1;  // makes one
       failed |= (!own() || tTHREAD::GetThreadObj() == mine) << 2;
       std::thread([&] { failed |= (tTHREAD::LocateThreadObj() == nullptr || !own()) << 3; }).join();
       _exit(failed);
