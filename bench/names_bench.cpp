@@ -170,7 +170,8 @@ BENCHMARK(Fnmatch_Hostile)->DenseRange(1, 5)->Arg(16)->Arg(60);
 // The bound that holds for every pattern: a name of the longest UNIX
 // length, 255 four-character components, and a pattern whose ends both
 // match everywhere, so that every position stays alive through the whole
-// pattern. Time is name length times pattern length.
+// pattern. Time is name length times pattern length, over 64: one bit per
+// position.
 const std::string &LongName() {
   static std::string name;
   if (name.empty()) {

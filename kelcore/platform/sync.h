@@ -12,22 +12,21 @@
 //   the name, as on Windows); across processes the record holds an
 //   open-file-description lock on a lock file, which the kernel drops when
 //   the holding process ends, however it ends. A holder that ended without
-//   releasing (a thread that exited, a process that died) leaves the mutex
-//   abandoned: the next wait takes it and returns WAIT_ABANDONED.
+//   releasing (a thread that exited, a process that died) lets the next
+//   waiter in.
 //   Names: a leading "Global\\" selects the lock directory shared by all
 //   users (/tmp), a leading "Local\\" or no prefix the user's runtime
 //   directory ($XDG_RUNTIME_DIR, else /tmp); every other character is part
 //   of the name. docs/locks.md has the details.
-// - WaitForSingleObject waits on a mutex handle (INFINITE, 0 or a number of
-//   milliseconds) and returns WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT or
-//   WAIT_FAILED (last error set); other handle kinds fail with
-//   ERROR_INVALID_HANDLE.
+// - WaitForSingleObject waits on a mutex handle, INFINITE only, and returns
+//   WAIT_OBJECT_0, or WAIT_FAILED with the last error set: ERROR_NOT_SUPPORTED
+//   for any other wait, ERROR_INVALID_HANDLE for other handle kinds.
 // - ReleaseMutex by a thread that does not own the mutex fails with
 //   ERROR_NOT_OWNER.
-// - The security attributes of CreateMutexA are ignored. bInitialOwner is
-//   honoured when the mutex is new to this process and no other process
-//   holds it; otherwise, as on Windows for an existing mutex, it is ignored
-//   and the last error is ERROR_ALREADY_EXISTS.
+// - CreateMutexA ignores the security attributes, fails with
+//   ERROR_NOT_SUPPORTED when asked for initial ownership, and does not
+//   report ERROR_ALREADY_EXISTS. The library's inter-process lock needs
+//   none of these, and WAIT_ABANDONED, WAIT_TIMEOUT are never returned.
 #ifndef KELCORE_PLATFORM_SYNC_H
 #define KELCORE_PLATFORM_SYNC_H
 
@@ -55,8 +54,6 @@ struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 
 const DWORD WAIT_OBJECT_0 = 0x00000000u;
-const DWORD WAIT_ABANDONED = 0x00000080u;
-const DWORD WAIT_TIMEOUT = 0x00000102u;
 const DWORD WAIT_FAILED = 0xFFFFFFFFu;
 
 struct CRITICAL_SECTION {
@@ -74,12 +71,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL ReleaseMutex(HANDLE mutex);
 #endif
 
-// The wait results and the infinite wait under names that are not macros on
-// any system, for code outside namespace kelsys.
-const DWORD kWaitObject0 = WAIT_OBJECT_0;
-const DWORD kWaitAbandoned = WAIT_ABANDONED;
-const DWORD kWaitTimeout = WAIT_TIMEOUT;
-const DWORD kWaitFailed = WAIT_FAILED;
+// The infinite wait under a name that is not a macro on any system, for
+// code outside namespace kelsys.
 const DWORD kInfinite = INFINITE;
 
 }  // namespace kelsys

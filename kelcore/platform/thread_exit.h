@@ -28,6 +28,11 @@ void SetThreadCache(void *object, unsigned long epoch);
 // calling thread: makes sure the object is deleted when the thread ends.
 void WatchThreadExit();
 
+// Has `fn` called in the child process after every fork(), on its one
+// thread, before fork() returns there. Windows has no fork(): nothing is
+// ever called.
+void CallInForkChild(void (*fn)());
+
 }  // namespace kelsys
 
 #endif  // KELCORE_PLATFORM_THREAD_EXIT_H

@@ -29,6 +29,19 @@ unsigned int g_block_size = 0;
 // which only that thread can clear.
 std::atomic<unsigned long> g_epoch(1);
 
+// fork() copies the list and the forking thread's cache into the child, but
+// none of the parent's threads: every object listed there belongs to a
+// thread of another process, whose id a thread of the child may receive
+// later (a daemon's parent exits, its id is reused). Objects of an older
+// generation are never found, and the new epoch empties the forking
+// thread's cache, so it starts afresh as any new thread does.
+std::atomic<unsigned int> g_generation(0);
+
+void InForkChild() {
+  g_generation.fetch_add(1, std::memory_order_relaxed);
+  g_epoch.fetch_add(1, std::memory_order_release);
+}
+
 // Slots start at multiples of the fundamental alignment, so that any object
 // may live in one.
 const unsigned int kSlotAlign = alignof(std::max_align_t);
@@ -37,8 +50,10 @@ tPHYSYNCOBJ &ListLock() {
   // Constructed in static storage on first use (race-free) and never
   // destroyed: threads that end while the process is torn down still lock
   // it.
+  // Every object is made after this, so the fork hook is in place first.
   alignas(tINTRA_PROCESS_LOCK) static unsigned char storage[sizeof(tINTRA_PROCESS_LOCK)];
-  static tINTRA_PROCESS_LOCK *lock = new (storage) tINTRA_PROCESS_LOCK();
+  static tINTRA_PROCESS_LOCK *lock =
+      (kelsys::CallInForkChild(InForkChild), new (storage) tINTRA_PROCESS_LOCK());
   return *lock;
 }
 
@@ -71,8 +86,10 @@ void tTHREAD::Init(int automatic) {
   listed_ = 0;
 
   tOBJECT_LOCK hold(ListLock());
+  generation_ = g_generation.load(std::memory_order_relaxed);
   for (tTHREAD *t = g_head; t != nullptr; t = t->next_) {
-    if (t->id_ == id_) return;  // a second object: stays outside the list
+    // A second object: stays outside the list.
+    if (t->id_ == id_ && t->generation_ == generation_) return;
   }
   prev_ = g_tail;
   if (g_tail != nullptr) {
@@ -145,8 +162,9 @@ struct tTHREAD::tIMPL {
     if (t != nullptr) return t;
     int id = CurrentThreadId();
     tOBJECT_LOCK hold(ListLock());
+    unsigned int generation = g_generation.load(std::memory_order_relaxed);
     for (t = g_head; t != nullptr; t = t->next_) {
-      if (t->id_ == id) {
+      if (t->id_ == id && t->generation_ == generation) {
         kelsys::SetThreadCache(t, g_epoch.load(std::memory_order_relaxed));
         return t;
       }

@@ -98,6 +98,8 @@ class KELCORE_API tTHREAD {
   void *tls_;
   int automatic_;
   int listed_;
+  // The process the object was built in: a child of fork() has a new one.
+  unsigned int generation_;
 };
 
 // One slot of thread-local storage. Instances are meant to be static

@@ -352,6 +352,27 @@ TEST(NameMatches, DocumentedRandomAndHostileInput) {
     ASSERT_EQ(want, kMatch[i & 1](name.c_str(), pattern.c_str())) << name << " ~ " << pattern;
   }
   EXPECT_TRUE(matched > 2000 && matched < 38000) << matched << ": both answers must be common";
+  // Long names and leads: positions past one machine word, and texts before
+  // the first "*" long enough to be walked rather than compared at each start.
+  matched = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::string name(60 + rng() % 120, ' '), pattern;
+    for (char &c : name) c = "aaaaaaaA/\\"[rng() % 10];
+    for (int part = 0, parts = 1 + rng() % 3; part < parts; ++part) {
+      pattern += std::string(rng() % 2 ? rng() % 24 : rng() % 4, ' ') + "*";
+      for (std::size_t k = pattern.size() - 1; k-- > 0 && pattern[k] == ' ';) pattern[k] = "a?/?\\"[rng() % 5];
+    }
+    pattern += std::string(rng() % 6, '?');
+    const int want = RefMatch(i & 1, name.c_str(), pattern.c_str());
+    matched += want;
+    ASSERT_EQ(want, kMatch[i & 1](name.c_str(), pattern.c_str())) << name << " ~ " << pattern;
+  }
+  EXPECT_TRUE(matched > 300 && matched < 2700) << matched << ": both answers must be common";
+  // A "*" spreading from the 64th position from the end across the boundary
+  // of two machine words.
+  const std::string across = std::string(10, 'a') + std::string(63, '/');
+  EXPECT_EQ(1, tUNIXFILENAME::NameMatches(across.c_str(), ("*" + std::string(63, '?')).c_str()));
+  EXPECT_EQ(1, RefMatch(0, across.c_str(), ("*" + std::string(63, '?')).c_str()));
   // A backtracking matcher would try every way of spreading the stars over a
   // long component: binomial(250, 40) ways for the first pattern. Only the
   // results are asserted; the benchmark measures the time.

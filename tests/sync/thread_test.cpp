@@ -15,6 +15,11 @@
 #include <thread>
 #include <vector>
 
+#if !defined(_WIN32)
+#  include <sys/wait.h>
+#  include <unistd.h>
+#endif
+
 #include "kelcore/app/os_calls.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/sync/lock.h"
@@ -129,6 +134,36 @@ TEST(ThreadObject, AutomaticObjectsDieWithTheirThreadAndProcess) {
   EXPECT_EQ(child.Wait(), 0);
   EXPECT_TRUE(kelcore_test::WaitForFile(tmp.File("deleted"), 5000)) << "the last thread's object goes with the process";
 }
+
+#if !defined(_WIN32)
+// POSIX only (Windows has no fork()): the child's thread is a new thread,
+// with no object and no last error until it makes one, though it inherits
+// the memory and the cached state of the thread that forked.
+TEST(ThreadObject, AForkedChildStartsWithoutTheParentsObject) {
+  InThreads(1, [] {
+    CountedMsg *msg = new CountedMsg;
+    tTHREAD::SetLastError(*msg);
+    tTHREAD *mine = tTHREAD::GetThreadObj();
+    pid_t pid = fork();
+    if (pid == 0) {
+      // One bit per failed check: no GoogleTest assertions in a forked child.
+      auto own = [] { tTHREAD *t = tTHREAD::GetThreadObj(); return t != nullptr && t->GetId() == tOSSYSCALLS::GetCurrentThreadId(); };
+      int failed = tTHREAD::GetThreadObj() != nullptr;
+      failed |= (tTHREAD::GetLastError() != nullptr) << 1;  // makes one
+      failed |= (!own() || tTHREAD::GetThreadObj() == mine) << 2;
+#if !defined(__SANITIZE_THREAD__)  // which refuses threads after a threaded fork()
+      std::thread([&] { failed |= (tTHREAD::LocateThreadObj() == nullptr || !own()) << 3; }).join();
+#endif
+      _exit(failed);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks, one bit each";
+    EXPECT_TRUE(tTHREAD::GetThreadObj() == mine && tTHREAD::GetLastError() == msg) << "the parent's are untouched";
+  });
+}
+#endif
 
 // Each thread caches its object; destroying it from another thread must
 // not leave the owner's cache pointing at it.

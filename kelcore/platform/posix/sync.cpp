@@ -9,19 +9,18 @@
 // lock excludes every other process and, being tied to the description, is
 // dropped by the kernel when the process ends, however it ends.
 //
-// Abandonment: the first bytes of the lock file are mapped shared; byte 0 is
-// 1 while an owner holds the mutex and is cleared by a proper release. An
-// owner that ends without releasing (a thread that exits, a process that
-// dies) leaves the 1 behind, and the next owner reports WAIT_ABANDONED.
-// Unnamed mutexes keep that byte in the record.
+// Only what the library's inter-process lock uses is emulated: a mutex that
+// is not initially owned, infinite waits, release. Windows' initial
+// ownership, ERROR_ALREADY_EXISTS, timed waits and WAIT_ABANDONED have no
+// caller here, so they are refused or not reported rather than emulated
+// untested. An owner that ends without releasing still lets the next
+// waiter in.
 #include "kelcore/platform/sync.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <climits>
@@ -48,9 +47,6 @@ namespace {
 
 // Win32 caps a mutex's recursion at this count.
 const DWORD kMaxRecursion = 0x7FFFFFFFu;
-// The lock file is kept at least this long so that its state byte can be
-// mapped without touching memory past the end of the file.
-const off_t kLockFileSize = 64;
 const char kLockFilePrefix[] = "kelcore-mutex-";
 
 struct MutexRecord {
@@ -70,9 +66,7 @@ struct MutexRecord {
   DWORD count;      // 0 while the owner is still taking the file lock
   bool broken;      // the lock file could not be reopened after fork()
 
-  int fd;                // lock file, -1 for an unnamed mutex
-  unsigned char *state;  // byte 0 of the mapped lock file, or &local_state
-  unsigned char local_state;
+  int fd;  // lock file, -1 for an unnamed mutex
 
   // The owner's list of mutexes it holds, touched only by the owner.
   MutexRecord *held_prev;
@@ -128,92 +122,34 @@ void UnlinkRecord(MutexRecord *r) {  // g_registry held
 // --- the lock file ------------------------------------------------------
 
 // Byte 0 of the lock file is the mutex itself: write-locked by the owning
-// process. Byte 1 tells whether the mutex exists elsewhere: every process
-// with the name open holds a read lock on it, and a process that can
-// write-lock it is the first, which creates the mutex afresh.
+// process. The wait is infinite; a signal does not end it.
 #if defined(F_OFD_SETLKW)
-bool RangeLock(int fd, short type, off_t byte, bool wait) {
+bool FileLockOnce(int fd, short type) {
   struct flock fl;
   std::memset(&fl, 0, sizeof fl);
   fl.l_type = type;
   fl.l_whence = SEEK_SET;
-  fl.l_start = byte;
+  fl.l_start = 0;
   fl.l_len = 1;
-  return fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0;
+  return fcntl(fd, type == F_UNLCK ? F_OFD_SETLK : F_OFD_SETLKW, &fl) == 0;
 }
-bool FileLock(int fd, bool wait) { return RangeLock(fd, F_WRLCK, 0, wait); }
-void FileUnlock(int fd) { RangeLock(fd, F_UNLCK, 0, false); }
-// True when no other process has the name open; the caller then holds the
-// presence byte exclusively until JoinPresence.
-bool TakePresence(int fd) { return RangeLock(fd, F_WRLCK, 1, false); }
-bool JoinPresence(int fd) {
-  while (!RangeLock(fd, F_RDLCK, 1, true)) {
+bool FileLock(int fd) {
+  while (!FileLockOnce(fd, F_WRLCK)) {
     if (errno != EINTR) return false;
   }
   return true;
 }
+void FileUnlock(int fd) { FileLockOnce(fd, F_UNLCK); }
 #else
-// flock() locks also belong to the open file description; they lock the
-// whole file, so whether other processes have the name open is unknown.
-bool FileLock(int fd, bool wait) { return flock(fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB) == 0; }
+// flock() locks also belong to the open file description.
+bool FileLock(int fd) {
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
 void FileUnlock(int fd) { flock(fd, LOCK_UN); }
-bool TakePresence(int) { return false; }
-bool JoinPresence(int) { return true; }
 #endif
-
-bool IsBusy(int err) { return err == EAGAIN || err == EACCES || err == EWOULDBLOCK; }
-
-timespec Deadline(DWORD ms) {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  t.tv_sec += static_cast<time_t>(ms / 1000);
-  t.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
-  if (t.tv_nsec >= 1000000000L) {
-    t.tv_sec += 1;
-    t.tv_nsec -= 1000000000L;
-  }
-  return t;
-}
-
-// Nanoseconds until `deadline`, 0 once it has passed.
-long long Remaining(const timespec &deadline) {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  long long ns = (static_cast<long long>(deadline.tv_sec) - now.tv_sec) * 1000000000LL +
-                 (deadline.tv_nsec - now.tv_nsec);
-  return ns > 0 ? ns : 0;
-}
-
-// Takes the file lock: WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED with the
-// last error set. The kernel offers no timed wait on a file lock, so a
-// bounded wait polls with a growing pause.
-DWORD TakeFileLock(int fd, DWORD ms, const timespec &deadline) {
-  if (ms == INFINITE) {
-    while (!FileLock(fd, true)) {
-      if (errno != EINTR) {
-        SetLastErrorFromErrno(errno);
-        return WAIT_FAILED;
-      }
-    }
-    return WAIT_OBJECT_0;
-  }
-  long long pause_ns = 200000;
-  for (;;) {
-    if (FileLock(fd, false)) return WAIT_OBJECT_0;
-    if (!IsBusy(errno) && errno != EINTR) {
-      SetLastErrorFromErrno(errno);
-      return WAIT_FAILED;
-    }
-    long long left = ms == 0 ? 0 : Remaining(deadline);
-    if (left == 0) return WAIT_TIMEOUT;
-    long long nap = pause_ns < left ? pause_ns : left;
-    timespec ts;
-    ts.tv_sec = static_cast<time_t>(nap / 1000000000LL);
-    ts.tv_nsec = static_cast<long>(nap % 1000000000LL);
-    nanosleep(&ts, nullptr);
-    if (pause_ns < 20000000) pause_ns *= 2;
-  }
-}
 
 // Opens (creating if needed) the lock file without following a symbolic
 // link; -1 with errno set on failure. Opening an existing file first keeps
@@ -232,52 +168,17 @@ int OpenLockFile(const char *path) {
   return -1;
 }
 
-struct Attached {
-  int fd;
-  unsigned char *state;
-  bool created;  // no other process had the name open
-  bool owned;    // initial ownership was asked for and granted
-};
-
-// Opens the lock file, maps its state byte and joins the processes that
-// have the name open; false with errno set. A process that finds itself
-// alone creates the mutex afresh: it clears a state byte left behind by a
-// holder that died before, since no one can still be waiting for that
-// mutex, and it alone may take initial ownership.
-bool AttachLockFile(const char *path, bool want_owner, Attached *out) {
+// The lock file must be a regular file: another user's FIFO or device in a
+// shared directory must not stand in for it. -1 with errno set on failure.
+int OpenRegularLockFile(const char *path) {
   int fd = OpenLockFile(path);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   struct stat st;
   int err = fstat(fd, &st) != 0 ? errno : (S_ISREG(st.st_mode) ? 0 : EINVAL);
-  // Every opener grows the file to the same size, so racing openers agree
-  // and nothing already written is cut off.
-  if (err == 0 && st.st_size < kLockFileSize && ftruncate(fd, kLockFileSize) != 0) err = errno;
-  void *p = MAP_FAILED;
-  if (err == 0) {
-    p = mmap(nullptr, static_cast<size_t>(kLockFileSize), PROT_READ | PROT_WRITE, MAP_SHARED, fd,
-             0);
-    if (p == MAP_FAILED) err = errno;
-  }
-  out->created = false;
-  out->owned = false;
-  out->state = static_cast<unsigned char *>(p);
-  if (err == 0 && TakePresence(fd)) {
-    out->created = true;
-    *out->state = 0;
-    if (want_owner && FileLock(fd, false)) {
-      out->owned = true;
-      *out->state = 1;
-    }
-  }
-  if (err == 0 && !JoinPresence(fd)) err = errno;
-  if (err != 0) {
-    if (p != MAP_FAILED) munmap(p, static_cast<size_t>(kLockFileSize));
-    close(fd);
-    errno = err;
-    return false;
-  }
-  out->fd = fd;
-  return true;
+  if (err == 0) return fd;
+  close(fd);
+  errno = err;
+  return -1;
 }
 
 // --- names ----------------------------------------------------------------
@@ -366,15 +267,9 @@ bool LockFilePath(const char *name, char *out, size_t size) {
 
 // --- records --------------------------------------------------------------
 
-// The record's mutex and condition variable; the condition variable waits
-// by the monotonic clock, as Deadline counts.
 void InitRecordSync(MutexRecord *r) {
   pthread_mutex_init(&r->m, nullptr);
-  pthread_condattr_t attr;
-  pthread_condattr_init(&attr);
-  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-  pthread_cond_init(&r->cv, &attr);
-  pthread_condattr_destroy(&attr);
+  pthread_cond_init(&r->cv, nullptr);
 }
 
 MutexRecord *NewRecord() {
@@ -390,15 +285,12 @@ MutexRecord *NewRecord() {
   r->count = 0;
   r->broken = false;
   r->fd = -1;
-  r->local_state = 0;
-  r->state = &r->local_state;
   r->held_prev = r->held_next = nullptr;
   return r;
 }
 
 void DestroyRecord(MutexRecord *r) {
   if (r->fd >= 0) close(r->fd);  // drops the file lock if it is still held
-  if (r->state != &r->local_state) munmap(r->state, static_cast<size_t>(kLockFileSize));
   pthread_cond_destroy(&r->cv);
   pthread_mutex_destroy(&r->m);
   delete[] r->path;
@@ -429,19 +321,9 @@ void AtForkChild() {
     r->count = 0;
     r->held_prev = r->held_next = nullptr;
     if (r->fd >= 0) {
-      // The mapping refers to the parent's description as much as the
-      // descriptor does: both must go.
       close(r->fd);
-      munmap(r->state, static_cast<size_t>(kLockFileSize));
-      r->state = &r->local_state;
-      r->fd = OpenLockFile(r->path);
-      void *p = MAP_FAILED;
-      if (r->fd >= 0) {
-        p = mmap(nullptr, static_cast<size_t>(kLockFileSize), PROT_READ | PROT_WRITE, MAP_SHARED,
-                 r->fd, 0);
-      }
-      if (p != MAP_FAILED) r->state = static_cast<unsigned char *>(p);
-      if (p == MAP_FAILED || !JoinPresence(r->fd)) r->broken = true;
+      r->fd = OpenRegularLockFile(r->path);
+      if (r->fd < 0) r->broken = true;
     }
   }
   t_held.head = nullptr;
@@ -450,10 +332,8 @@ void AtForkChild() {
 void RegisterAtFork() { pthread_atfork(&AtForkPrepare, &AtForkParent, &AtForkChild); }
 
 // Releases the last hold of a record the calling thread owns (r->m held).
-// A proper release clears the state byte; abandoning leaves it set.
-void ReleaseLocked(MutexRecord *r, bool abandon) {
+void ReleaseLocked(MutexRecord *r) {
   HeldRemove(r);
-  if (!abandon) *r->state = 0;
   if (r->fd >= 0) FileUnlock(r->fd);
   r->owned = false;
   r->count = 0;
@@ -463,7 +343,7 @@ void ReleaseLocked(MutexRecord *r, bool abandon) {
 HeldList::~HeldList() {
   while (MutexRecord *r = head) {
     pthread_mutex_lock(&r->m);
-    ReleaseLocked(r, true);
+    ReleaseLocked(r);
     bool orphaned = r->orphaned;
     pthread_mutex_unlock(&r->m);
     if (orphaned) {
@@ -475,10 +355,8 @@ HeldList::~HeldList() {
   }
 }
 
-DWORD WaitRecord(MutexRecord *r, DWORD ms) {
+DWORD WaitRecord(MutexRecord *r) {
   pthread_t self = pthread_self();
-  timespec deadline = {0, 0};
-  if (ms != INFINITE && ms != 0) deadline = Deadline(ms);
   pthread_mutex_lock(&r->m);
   if (r->broken) {
     pthread_mutex_unlock(&r->m);
@@ -495,18 +373,7 @@ DWORD WaitRecord(MutexRecord *r, DWORD ms) {
     pthread_mutex_unlock(&r->m);
     return WAIT_OBJECT_0;
   }
-  while (r->owned) {
-    if (ms == 0) {
-      pthread_mutex_unlock(&r->m);
-      return WAIT_TIMEOUT;
-    }
-    if (ms == INFINITE) {
-      pthread_cond_wait(&r->cv, &r->m);
-    } else if (pthread_cond_timedwait(&r->cv, &r->m, &deadline) == ETIMEDOUT && r->owned) {
-      pthread_mutex_unlock(&r->m);
-      return WAIT_TIMEOUT;
-    }
-  }
+  while (r->owned) pthread_cond_wait(&r->cv, &r->m);
   // Claim the record before leaving its mutex: the other threads of this
   // process wait on the condition variable, not on the file lock.
   r->owned = true;
@@ -514,23 +381,21 @@ DWORD WaitRecord(MutexRecord *r, DWORD ms) {
   r->count = 0;
   if (r->fd >= 0) {
     pthread_mutex_unlock(&r->m);
-    DWORD got = TakeFileLock(r->fd, ms, deadline);
+    bool got = FileLock(r->fd);
+    int err = errno;
     pthread_mutex_lock(&r->m);
-    if (got != WAIT_OBJECT_0) {
-      DWORD err = GetLastError();
+    if (!got) {
       r->owned = false;
       pthread_cond_signal(&r->cv);
       pthread_mutex_unlock(&r->m);
-      SetLastError(err);
-      return got;
+      SetLastErrorFromErrno(err);
+      return WAIT_FAILED;
     }
   }
-  bool abandoned = *r->state != 0;
-  *r->state = 1;
   r->count = 1;
   HeldPush(r);
   pthread_mutex_unlock(&r->m);
-  return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+  return WAIT_OBJECT_0;
 }
 
 class MutexHandle : public HandleObject {
@@ -570,6 +435,10 @@ class MutexHandle : public HandleObject {
 }  // namespace
 
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR name) {
+  if (initial_owner) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
   char path[PATH_MAX];
   bool named = name && name[0];
   if (named && !LockFilePath(name, path, sizeof path)) {
@@ -589,7 +458,6 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR name) {
     ++r->refs;
     pthread_mutex_unlock(&g_registry);
     handle->set_record(r);
-    SetLastError(ERROR_ALREADY_EXISTS);
     return ToHandle(handle);
   }
 
@@ -607,12 +475,10 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR name) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  bool created = true;
-  bool owned = initial_owner != FALSE;
   if (named) {
     r->path = path_copy;
-    Attached a;
-    if (!AttachLockFile(path_copy, owned, &a)) {
+    r->fd = OpenRegularLockFile(path_copy);
+    if (r->fd < 0) {
       int err = errno;
       pthread_mutex_unlock(&g_registry);
       DestroyRecord(r);
@@ -620,34 +486,22 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR name) {
       SetLastErrorFromErrno(err);
       return nullptr;
     }
-    r->fd = a.fd;
-    r->state = a.state;
-    created = a.created;
-    owned = a.owned;
   }
   r->refs = 1;
-  if (owned) {
-    // Nobody else can see the record yet: no need for its mutex.
-    r->owned = true;
-    r->owner = pthread_self();
-    r->count = 1;
-    *r->state = 1;
-    HeldPush(r);
-  }
   LinkRecord(r);
   handle->set_record(r);
-  // As on Windows, asking for initial ownership of a mutex that exists
-  // already (here: that another process has open) is ignored.
-  DWORD error = created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
   pthread_mutex_unlock(&g_registry);
-  SetLastError(error);
   return ToHandle(handle);
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   HandleObject *obj = HandleCast(handle, HandleObject::kMutex);
   if (!obj) return WAIT_FAILED;
-  return WaitRecord(static_cast<MutexHandle *>(obj)->record(), milliseconds);
+  if (milliseconds != INFINITE) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return WAIT_FAILED;
+  }
+  return WaitRecord(static_cast<MutexHandle *>(obj)->record());
 }
 
 BOOL ReleaseMutex(HANDLE mutex) {
@@ -660,7 +514,7 @@ BOOL ReleaseMutex(HANDLE mutex) {
     SetLastError(ERROR_NOT_OWNER);
     return FALSE;
   }
-  if (--r->count == 0) ReleaseLocked(r, false);
+  if (--r->count == 0) ReleaseLocked(r);
   pthread_mutex_unlock(&r->m);
   return TRUE;
 }

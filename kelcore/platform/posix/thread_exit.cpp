@@ -64,6 +64,8 @@ void SetThreadCache(void *object, unsigned long epoch) {
   t_cache.epoch = epoch;
 }
 
+void CallInForkChild(void (*fn)()) { pthread_atfork(nullptr, nullptr, fn); }
+
 void WatchThreadExit() {
   ExitKey &k = Key();
   if (!k.valid || pthread_getspecific(k.key) != nullptr) return;

@@ -58,6 +58,8 @@ void SetThreadCache(void *object, unsigned long epoch) {
   ::SetLastError(saved);
 }
 
+void CallInForkChild(void (*)()) {}
+
 #if defined(KELCORE_STATIC)
 void WatchThreadExit() {
   static const int registered = (std::atexit(OnProcessExit), 1);
