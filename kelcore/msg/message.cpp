@@ -137,7 +137,12 @@ const char *tMSG::Format() {
     return formatted_ != nullptr ? formatted_ : tERRMSG::OutOfMemoryStr;
   }
   if (formatted_ != nullptr) return formatted_;
-  formatted_ = Format(GetText(), parms_);
+  const char *text = GetText();
+  // A catalog message whose text could not be built for lack of memory
+  // hands out the out-of-memory text itself; keeping it would stop the
+  // next call from trying again.
+  if (text == tERRMSG::OutOfMemoryStr) return text;
+  formatted_ = Format(text, parms_);
   return formatted_ != nullptr ? formatted_ : tERRMSG::OutOfMemoryStr;
 }
 

@@ -24,11 +24,15 @@ const std::size_t kBufferSize = 1024;
 char g_tag_char, g_tag_short, g_tag_ushort, g_tag_int, g_tag_uint, g_tag_long, g_tag_ulong,
     g_tag_float, g_tag_double, g_tag_ldouble, g_tag_string, g_tag_msg;
 
-// The conversion spec to use and its parsed conversion: `spec` when it suits `kind`,
+// The conversion spec to use and its parsed conversion: `spec` when its
+// conversion suits `kind` (its length modifier is replaced when rendering),
 // the class's default conversion otherwise.
 const char *ChooseSpec(const char *spec, const char *default_conversion, eARGKIND kind,
                        tCONVERSION *conv) {
-  if (spec != nullptr && *spec != 0 && ParseSpec(spec, conv) == kind) return spec;
+  if (spec != nullptr && *spec != 0 && ParseSpec(spec, conv) &&
+      kelcore_internal::Suits(*conv, kind)) {
+    return spec;
+  }
   kelcore_internal::DefaultConversion(default_conversion, conv);
   return default_conversion;
 }
@@ -41,6 +45,14 @@ void FormatIntegral(char *buf, const char *spec, const char *default_conversion,
   tCONVERSION conv;
   const char *format = ChooseSpec(spec, default_conversion, kind, &conv);
   kelcore_internal::RenderInteger(buf, format, conv, bits, kind == kelcore_internal::eARG_LONG);
+}
+
+template <typename T>
+void FormatFloating(char *buf, const char *spec, const char *default_conversion, T value,
+                    eARGKIND kind) {
+  tCONVERSION conv;
+  const char *format = ChooseSpec(spec, default_conversion, kind, &conv);
+  kelcore_internal::RenderFloating(buf, format, conv, value);
 }
 
 inline unsigned long long IntBits(int value) {
@@ -74,11 +86,15 @@ void tPARAMETER::PrintfFormat(char *buf, const char *format, ...) {
 }
 
 const char *tPARAMETER::ValidSpec(const char *spec, const char *default_conversion) {
-  tCONVERSION conv;
-  if (spec == nullptr || *spec == 0) return default_conversion;
-  eARGKIND kind = ParseSpec(spec, &conv);
-  if (kind == kelcore_internal::eARG_INVALID) return default_conversion;
-  return kind == ParseSpec(default_conversion, &conv) ? spec : default_conversion;
+  // The spec goes to printf as it stands, so its length modifier must
+  // already be the one the default conversion's argument needs.
+  tCONVERSION conv, def;
+  if (spec == nullptr || *spec == 0 || !ParseSpec(spec, &conv)) return default_conversion;
+  eARGKIND kind = kelcore_internal::ExactKind(conv);
+  if (kind == kelcore_internal::eARG_INVALID || !ParseSpec(default_conversion, &def)) {
+    return default_conversion;
+  }
+  return kind == kelcore_internal::ExactKind(def) ? spec : default_conversion;
 }
 
 // --- scalar parameters -------------------------------------------------------
@@ -136,15 +152,15 @@ void tPARM_ULONG::Format(char *buf, const char *spec) const {
 }
 
 void tPARM_FLOAT::Format(char *buf, const char *spec) const {
-  PrintfFormat(buf, ValidSpec(spec, "%g"), static_cast<double>(value_));
+  FormatFloating(buf, spec, "%g", static_cast<double>(value_), kelcore_internal::eARG_DOUBLE);
 }
 
 void tPARM_DOUBLE::Format(char *buf, const char *spec) const {
-  PrintfFormat(buf, ValidSpec(spec, "%lg"), value_);
+  FormatFloating(buf, spec, "%lg", value_, kelcore_internal::eARG_DOUBLE);
 }
 
 void tPARM_LDOUBLE::Format(char *buf, const char *spec) const {
-  PrintfFormat(buf, ValidSpec(spec, "%Lg"), value_);
+  FormatFloating(buf, spec, "%Lg", value_, kelcore_internal::eARG_LONGDOUBLE);
 }
 
 // --- tPARM_STRING ------------------------------------------------------------
