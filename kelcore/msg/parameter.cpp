@@ -8,8 +8,8 @@
 
 #include "kelcore/msg/message.h"
 #include "kelcore/msg/null_object.h"
+#include "kelcore/msg/object_pool.h"
 #include "kelcore/msg/printf_conversion.h"
-#include "kelcore/text/nls_string.h"
 
 using kelcore_internal::eARGKIND;
 using kelcore_internal::IsNull;
@@ -72,6 +72,22 @@ tPARAMETER::~tPARAMETER() {}
 int tPARAMETER::operator==(const tPARAMETER &other) const {
   if (IsNull(this) || IsNull(&other)) return 0;
   return type_tag_ == other.type_tag_ ? 1 : 0;
+}
+
+void *tPARAMETER::operator new(std::size_t size) noexcept {
+  return kelcore_internal::PoolAllocate(size);
+}
+
+void *tPARAMETER::operator new(std::size_t size, const std::nothrow_t &) noexcept {
+  return kelcore_internal::PoolAllocate(size);
+}
+
+void tPARAMETER::operator delete(void *p, std::size_t size) { kelcore_internal::PoolFree(p, size); }
+
+void tPARAMETER::operator delete(void *p, const std::nothrow_t &) noexcept {
+  // Only reached when a constructor fails; every pooled block is an
+  // allocation of its own.
+  ::operator delete(p);
 }
 
 void tPARAMETER::PrintfFormat(char *buf, const char *format, ...) {
@@ -165,9 +181,16 @@ void tPARM_LDOUBLE::Format(char *buf, const char *spec) const {
 
 // --- tPARM_STRING ------------------------------------------------------------
 
-tPARM_STRING::tPARM_STRING(const char *text) : tPARAMETER(&g_tag_string), text_(strnew(text)) {}
+// The copy comes from the thread's block pool rather than strnew: it never
+// leaves the parameter, and most texts of messages are short.
+tPARM_STRING::tPARM_STRING(const char *text) : tPARAMETER(&g_tag_string), text_(nullptr) {
+  if (text == nullptr) return;
+  std::size_t size = std::strlen(text) + 1;
+  text_ = kelcore_internal::PoolAllocateText(size);
+  if (text_ != nullptr) std::memcpy(text_, text, size);
+}
 
-tPARM_STRING::~tPARM_STRING() { delete[] text_; }
+tPARM_STRING::~tPARM_STRING() { kelcore_internal::PoolFreeText(text_); }
 
 void tPARM_STRING::Format(char *buf, const char *spec) const {
   tCONVERSION conv;
@@ -215,7 +238,7 @@ tPARMLIST::~tPARMLIST() {
   while (head_ != nullptr) {
     tNODE *next = head_->next;
     delete head_->parm;
-    delete head_;
+    kelcore_internal::PoolFree(head_, sizeof(tNODE));
     head_ = next;
   }
   count_ = 0;
@@ -223,7 +246,7 @@ tPARMLIST::~tPARMLIST() {
 
 unsigned int tPARMLIST::Add(tPARAMETER *parm) {
   if (IsNull(this)) return 0xFFFFFFFFu;
-  tNODE *node = new (std::nothrow) tNODE;
+  tNODE *node = static_cast<tNODE *>(kelcore_internal::PoolAllocate(sizeof(tNODE)));
   if (node == nullptr) return 0xFFFFFFFFu;
   node->next = nullptr;
   node->parm = parm;

@@ -30,7 +30,9 @@
 #ifndef KELCORE_MSG_PARAMETER_H
 #define KELCORE_MSG_PARAMETER_H
 
+#include <cstddef>
 #include <iosfwd>
+#include <new>
 #include <type_traits>
 
 #include "kelcore/platform/export.h"
@@ -58,6 +60,15 @@ class KELCORE_API tPARAMETER {
   // classes, hold equal values). Parameters of different classes are never
   // equal: tPARM_INT(5) != tPARM_UINT(5).
   virtual int operator==(const tPARAMETER &other) const;
+
+  // Parameters come from the calling thread's block pool, as messages do
+  // (tMSG::UseThreadPool); both forms of new return null without memory.
+  static void *operator new(std::size_t size) noexcept;
+  static void *operator new(std::size_t size, const std::nothrow_t &) noexcept;
+  static void *operator new(std::size_t, void *where) noexcept { return where; }
+  static void operator delete(void *p, std::size_t size);
+  static void operator delete(void *p, const std::nothrow_t &) noexcept;
+  static void operator delete(void *, void *) noexcept {}
 
  protected:
   tPARAMETER();

@@ -44,8 +44,23 @@ unsigned AllowedFlags(char type) {
   }
 }
 
-bool IsIntegerConversion(char type) { return type != 0 && std::strchr("diouxX", type) != nullptr; }
-bool IsFloatingConversion(char type) { return type != 0 && std::strchr("fFeEgGaA", type) != nullptr; }
+bool IsIntegerConversion(char type) {
+  switch (type) {
+    case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsFloatingConversion(char type) {
+  switch (type) {
+    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
+      return true;
+    default:
+      return false;
+  }
+}
 
 // Reads the length modifier, if any: every one C or Windows texts use,
 // since the value's type decides in the end.
@@ -111,6 +126,11 @@ class tWRITER {
   char *Cursor() { return buf_ + pos_; }
   std::size_t RoomWithNul() const { return kRoom - pos_ + 1; }
   void Advance(std::size_t n) { pos_ += n < kRoom - pos_ ? n : kRoom - pos_; }
+  // The literal text after the conversion, to the end of the format; most
+  // formats have none.
+  void LiteralToEnd(const char *from) {
+    if (*from != 0) Literal(from, from + std::strlen(from));
+  }
   void Finish() { buf_[pos_] = 0; }
 
  private:
@@ -307,7 +327,7 @@ void RenderInteger(char *buf, const char *format, const tCONVERSION &c, unsigned
     PadRight(w, c, len);
   }
 
-  w.Literal(c.end, c.end + std::strlen(c.end));
+  w.LiteralToEnd(c.end);
   w.Finish();
 }
 
@@ -325,7 +345,7 @@ void RenderString(char *buf, const char *format, const tCONVERSION &c, const cha
   PadLeft(w, c, len);
   w.Text(text, len);
   PadRight(w, c, len);
-  w.Literal(c.end, c.end + std::strlen(c.end));
+  w.LiteralToEnd(c.end);
   w.Finish();
 }
 
@@ -368,7 +388,7 @@ void RenderFloatingAs(char *buf, const char *format, const tCONVERSION &c, T val
   RebuildConversion(c, length, conversion);
   int n = std::snprintf(w.Cursor(), w.RoomWithNul(), conversion, value);
   if (n > 0) w.Advance(static_cast<std::size_t>(n));
-  w.Literal(c.end, c.end + std::strlen(c.end));
+  w.LiteralToEnd(c.end);
   w.Finish();
 }
 
