@@ -13,6 +13,7 @@
 #include <future>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -370,6 +371,46 @@ TEST(Message, AllocationFailureSweeps) {
     }
   }
   EXPECT_EQ(tERRMSG::OutOfMemory.NumParms(), 0u);
+}
+
+// Each thread keeps freed blocks for its messages and parameters. Blocks go
+// back to whichever thread frees them, threads end holding blocks (the
+// sanitizer builds find leaks and misuse), and a thread with its pool off
+// reaches operator new for every one of them.
+TEST(Message, ThreadPoolsOutliveNoThreadAndLeakNothing) {
+  const auto build = [](int i) {
+    tMSG *msg = new tMSGSTR("%0: %1 (%2'%08X') %3", kId, tMSG::eERROR);
+    *msg << "file.dat" << i << 196u << new tMSGSTR("inner", kId, tMSG::eERROR);
+    return msg;
+  };
+  const auto expected = [](int i) { return "file.dat: " + std::to_string(i) + " (000000C4) inner"; };
+  std::vector<tMSG *> handed(400);
+  std::thread maker([&] { for (std::size_t i = 0; i < handed.size(); ++i) handed[i] = build(static_cast<int>(i)); });
+  maker.join();  // ends with a warm pool; its messages live on
+  std::vector<std::thread> takers;
+  for (int t = 0; t < 4; ++t)
+    takers.emplace_back([&, t] {
+      for (std::size_t i = t; i < handed.size(); i += 4) {
+        EXPECT_EQ(expected(static_cast<int>(i)), handed[i]->Format());
+        tMSG::Dispose(handed[i]);  // into this thread's pool, made by another
+        tMSG::Dispose(build(static_cast<int>(i)));
+      }
+      if (t == 0) tMSG::Dispose(build(-1));  // and one more kept after the end
+    });
+  for (auto &t : takers) t.join();
+  // Warm, the pool serves every block of a message; off, each of the 13 reaches operator new.
+  tMSG *warm = build(0);
+  warm->Format();
+  tMSG::Dispose(warm);
+  for (int on : {1, 0}) {
+    EXPECT_EQ(1, tMSG::UseThreadPool(on));
+    const std::size_t before = kelcore_test::NothrowAllocationCount();
+    tMSG *msg = build(7);
+    EXPECT_EQ(expected(7), msg->Format());
+    tMSG::Dispose(msg);
+    EXPECT_EQ(on ? 0u : 13u, kelcore_test::NothrowAllocationCount() - before) << on;
+    EXPECT_EQ(on, tMSG::UseThreadPool(1));
+  }
 }
 
 TEST(Message, ClientCompileCheckHoldsInThisLanguageMode) { EXPECT_EQ(KelcoreClientCompileCheck(), 0); }
