@@ -5,6 +5,7 @@
 #include <new>
 
 #include "kelcore/catalog/catalog_lookup.h"
+#include "kelcore/catalog/format_text.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/sync/thread.h"
 
@@ -276,15 +277,29 @@ const char *tCATMSG::GetFormatStr() {
   const char *name = catalog_ != nullptr ? catalog_->GetId() : nullptr;
   if (name == nullptr) name = kUndefinedFile;
   tPARMLIST parms;
-  // A missing parameter would leave "NULL" in a text kept for the message's
-  // life; report lack of memory instead so that a later call tries again.
-  if (!Append(parms, new (std::nothrow) tPARM_STRING(name)) ||
-      !Append(parms, new (std::nothrow) tPARM_UINT(set_id_)) ||
+  // A missing parameter, or a name that could not be copied, would leave
+  // "NULL" or "(null)" in a text kept for the message's life; report lack of
+  // memory instead so that a later call tries again.
+  tPARM_STRING *name_parm = new (std::nothrow) tPARM_STRING(name);
+  if (name_parm != nullptr && name_parm->Value() == nullptr) {
+    delete name_parm;
+    name_parm = nullptr;
+  }
+  if (!Append(parms, name_parm) || !Append(parms, new (std::nothrow) tPARM_UINT(set_id_)) ||
       !Append(parms, new (std::nothrow) tPARM_UINT(msg_id_))) {
     return tERRMSG::OutOfMemoryStr;
   }
   char *text = tMSG::Format(builtin, parms);
   if (text == nullptr) return tERRMSG::OutOfMemoryStr;
+  // The text is complete in itself, but it is still a format text that
+  // Format() expands with the message's own parameters: a '%' the catalog
+  // name brought in must show as it is.
+  if (std::strchr(text, '%') != nullptr) {
+    char *escaped = kelcore_internal::EscapedFormatText(text, std::strlen(text));
+    delete[] text;
+    if (escaped == nullptr) return tERRMSG::OutOfMemoryStr;
+    text = escaped;
+  }
   format_ = text;
   return format_;
 }

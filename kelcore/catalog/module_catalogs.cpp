@@ -13,6 +13,7 @@
 #include <cstring>
 #include <new>
 
+#include "kelcore/catalog/format_text.h"
 #include "kelcore/error/os_error.h"
 #include "kelcore/platform/error.h"
 #include "kelcore/platform/message_text.h"
@@ -39,6 +40,12 @@ char *FormatTextCopy(const char *text) {
                         text[length - 1] == '\r' || text[length - 1] == '\n')) {
     --length;
   }
+  return kelcore_internal::EscapedFormatText(text, length);
+}
+
+}  // namespace
+
+char *kelcore_internal::EscapedFormatText(const char *text, std::size_t length) {
   std::size_t percents = 0;
   for (std::size_t i = 0; i < length; ++i) {
     if (text[i] == '%') ++percents;
@@ -53,8 +60,6 @@ char *FormatTextCopy(const char *text) {
   *out = '\0';
   return copy;
 }
-
-}  // namespace
 
 // The definitions of KELCORE_DECLARE_MODULE_CATALOG (module_catalogs.h), for
 // a module whose messages have severity SEVERITY. The catalog is built on

@@ -23,25 +23,36 @@ namespace {
 // change once a second; building the message (eight parameters, their
 // texts) costs several times what writing the record does. Each thread
 // keeps the last stamp it wrote and writes it again while the values and
-// the format are the same.
+// the format are the same. pStampStr is exported data that programs may
+// set directly, not only through SetStampFmt, so the format is recognised
+// by its address and its text: a new pointer, or new characters at the old
+// address (a freed format's storage handed out again, say), build afresh.
 struct StampCache {
-  unsigned long generation;  // of the format the text was built from
+  const char *format;  // pStampStr when the text was built: compared only
+  char *format_copy;   // owned: the format's text then
   unsigned int values[8];
   char *text;  // owned
 };
 
-void DestroyStampCache(void *slot) {
-  StampCache *cache = static_cast<StampCache *>(slot);
+void ClearStampCache(StampCache *cache) {
   delete[] cache->text;
+  delete[] cache->format_copy;
   cache->text = nullptr;
+  cache->format_copy = nullptr;
+  cache->format = nullptr;
 }
+
+void DestroyStampCache(void *slot) { ClearStampCache(static_cast<StampCache *>(slot)); }
 
 // A new block is zero-filled, which is an empty cache.
 tTLSDEF g_stamp_slot(sizeof(StampCache), nullptr, DestroyStampCache);
 
-// Moves whenever the stamp format is replaced, so that a cached text never
-// outlives its format.
-unsigned long g_stamp_generation = 1;
+char *CopyOf(const char *text) {
+  std::size_t size = std::strlen(text) + 1;
+  char *copy = new (std::nothrow) char[size];
+  if (copy != nullptr) std::memcpy(copy, text, size);
+  return copy;
+}
 
 }  // namespace
 
@@ -97,15 +108,9 @@ void tLOGMGR::Resume() {
 }
 
 void tLOGMGR::SetStampFmt(const char *format) {
-  char *copy = nullptr;
-  if (format != nullptr) {
-    std::size_t size = std::strlen(format) + 1;
-    copy = new (std::nothrow) char[size];
-    if (copy != nullptr) std::memcpy(copy, format, size);
-  }
+  char *copy = format != nullptr ? CopyOf(format) : nullptr;
   delete[] pStampStr;
   pStampStr = copy;
-  ++g_stamp_generation;
 }
 
 void tLOGMGR::SetSyncObj(tPHYSYNCOBJ *sync) {
@@ -126,8 +131,9 @@ void tLOGMGR::WriteStamp() {
                             now.Time.Minute,
                             now.Time.Second};
   StampCache *cache = static_cast<StampCache *>(g_stamp_slot.GetPtr());
-  if (cache != nullptr && cache->text != nullptr && cache->generation == g_stamp_generation &&
-      std::memcmp(cache->values, values, sizeof values) == 0) {
+  if (cache != nullptr && cache->text != nullptr && cache->format == pStampStr &&
+      std::memcmp(cache->values, values, sizeof values) == 0 &&
+      std::strcmp(cache->format_copy, pStampStr) == 0) {
     *pLogFile << cache->text;
     return;
   }
@@ -153,17 +159,17 @@ void tLOGMGR::WriteStamp() {
     const char *text = stamp.Format();
     *pLogFile << text;
     if (cache != nullptr) {
-      delete[] cache->text;
-      cache->text = nullptr;
+      ClearStampCache(cache);
       // Not kept when the message could not be built: the next record tries
       // again.
       if (complete && stamp.NumParms() == 8 && std::strcmp(text, tERRMSG::OutOfMemoryStr) != 0) {
-        std::size_t size = std::strlen(text) + 1;
-        cache->text = new (std::nothrow) char[size];
-        if (cache->text != nullptr) {
-          std::memcpy(cache->text, text, size);
+        cache->text = CopyOf(text);
+        cache->format_copy = CopyOf(pStampStr);
+        if (cache->text == nullptr || cache->format_copy == nullptr) {
+          ClearStampCache(cache);
+        } else {
           std::memcpy(cache->values, values, sizeof values);
-          cache->generation = g_stamp_generation;
+          cache->format = pStampStr;
         }
       }
     }

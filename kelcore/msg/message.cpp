@@ -6,6 +6,7 @@
 #include <new>
 
 #include "kelcore/msg/null_object.h"
+#include "kelcore/msg/object_pool.h"
 
 using kelcore_internal::IsNull;
 
@@ -29,19 +30,20 @@ const char kNullParameterText[] = "NULL";
 const std::size_t kWorkSize = kRoom + kBufferSize;
 
 // Expands `format` into `buf` (kWorkSize bytes); the length of the text.
+// Scans by hand rather than with strchr and strlen: message texts are
+// short, and a library call per piece costs more than the scan.
 std::size_t Expand(char *buf, const char *format, const tPARMLIST &parms) {
   std::size_t pos = 0;
   const char *p = format;
   for (;;) {
-    const char *pct = std::strchr(p, '%');
-    std::size_t n = pct != nullptr ? static_cast<std::size_t>(pct - p) : std::strlen(p);
-    if (n > kRoom - pos) n = kRoom - pos;
-    std::memcpy(buf + pos, p, n);
-    pos += n;
-    if (pct == nullptr) break;
-    char c = pct[1];
+    while (*p != 0 && *p != '%') {
+      if (pos < kRoom) buf[pos++] = *p;
+      ++p;
+    }
+    if (*p == 0) break;
+    char c = p[1];
     if (c == 0) break;  // a trailing '%' ends the text
-    p = pct + 2;
+    p += 2;
     if (c < '0' || c > '9') {
       if (pos < kRoom) buf[pos++] = c;
       continue;
@@ -75,6 +77,17 @@ std::size_t Expand(char *buf, const char *format, const tPARMLIST &parms) {
   return pos;
 }
 
+// The formatted-text cache of a message: like the static Format, but in a
+// block of the thread's pool, as it never leaves the message; null without
+// memory.
+char *FormatCached(const char *format, const tPARMLIST &parms) {
+  char text[kWorkSize];
+  std::size_t len = Expand(text, format != nullptr ? format : "", parms);
+  char *result = kelcore_internal::PoolAllocateText(len + 1);
+  if (result != nullptr) std::memcpy(result, text, len + 1);
+  return result;
+}
+
 // Guards the formatted-text cache of static messages, which any thread may
 // format at the same time.
 std::mutex &StaticFormatLock() {
@@ -89,7 +102,7 @@ std::mutex &StaticFormatLock() {
 tMSG::~tMSG() {
   // static_ stays as it is: the class-level operator delete reads it after
   // the destructor has run.
-  delete[] formatted_;
+  kelcore_internal::PoolFreeText(formatted_);
   formatted_ = nullptr;
 }
 
@@ -133,11 +146,16 @@ const char *tMSG::Format() {
       return text != nullptr ? text : "";
     }
     std::lock_guard<std::mutex> hold(StaticFormatLock());
-    if (formatted_ == nullptr) formatted_ = Format(text, parms_);
+    if (formatted_ == nullptr) formatted_ = FormatCached(text, parms_);
     return formatted_ != nullptr ? formatted_ : tERRMSG::OutOfMemoryStr;
   }
   if (formatted_ != nullptr) return formatted_;
-  formatted_ = Format(GetText(), parms_);
+  const char *text = GetText();
+  // A catalog message whose text could not be built for lack of memory
+  // hands out the out-of-memory text itself; keeping it would stop the
+  // next call from trying again.
+  if (text == tERRMSG::OutOfMemoryStr) return text;
+  formatted_ = FormatCached(text, parms_);
   return formatted_ != nullptr ? formatted_ : tERRMSG::OutOfMemoryStr;
 }
 
@@ -200,20 +218,16 @@ tMSG &tMSG::operator<<(tMSG &borrowed) {
 }
 
 char *tMSG::Format(const char *format, const tPARMLIST &parms) {
-  // The heap buffer keeps the allocations, and so the results when memory
-  // runs short, as they always were: a 1024-byte working buffer (without it
-  // the result is null), then the exact-length copy (without it the working
-  // buffer is the result). The text itself is expanded on the stack, which
-  // lets parameters format in place (see kWorkSize) while the heap buffer
-  // stays small enough for the allocator's fast per-thread cache.
-  char *work = new (std::nothrow) char[kBufferSize];
-  if (work == nullptr) return nullptr;
+  // The text is expanded on the stack, which lets parameters format in place
+  // (see kWorkSize), and then copied to the heap at its exact length. Only
+  // when that copy cannot be made is a full 1024-byte buffer tried, as the
+  // working buffer that the text would otherwise have been built in; without
+  // either the result is null.
   char text[kWorkSize];
   std::size_t len = Expand(text, format != nullptr ? format : "", parms);
-  char *exact = new (std::nothrow) char[len + 1];
-  char *result = exact != nullptr ? exact : work;
-  std::memcpy(result, text, len + 1);
-  if (result != work) delete[] work;
+  char *result = new (std::nothrow) char[len + 1];
+  if (result == nullptr) result = new (std::nothrow) char[kBufferSize];
+  if (result != nullptr) std::memcpy(result, text, len + 1);
   return result;
 }
 
@@ -242,24 +256,28 @@ void tMSG::Dispose(tMSG *msg) {
   delete msg;
 }
 
-void *tMSG::operator new(std::size_t size) noexcept { return ::operator new(size, std::nothrow); }
+void *tMSG::operator new(std::size_t size) noexcept { return kelcore_internal::PoolAllocate(size); }
 
 void *tMSG::operator new(std::size_t size, const std::nothrow_t &) noexcept {
-  return ::operator new(size, std::nothrow);
+  return kelcore_internal::PoolAllocate(size);
 }
 
-void tMSG::operator delete(void *p) {
+void tMSG::operator delete(void *p, std::size_t size) {
   if (p == nullptr) return;
   // Read through volatile: the object's lifetime has ended and the compiler
   // may otherwise treat its fields as dead.
   const volatile int *is_static = &static_cast<tMSG *>(p)->static_;
-  if (*is_static == 0) ::operator delete(p);
+  if (*is_static == 0) kelcore_internal::PoolFree(p, size);
 }
 
 void tMSG::operator delete(void *p, const std::nothrow_t &) noexcept {
-  // Only reached when a constructor fails, before any flag was set.
+  // Only reached when a constructor fails, before any flag was set. The
+  // size is not known here, but every pooled block is an allocation of its
+  // own.
   ::operator delete(p);
 }
+
+int tMSG::UseThreadPool(int on) { return kelcore_internal::UseThreadPool(on); }
 
 const char *tMSG::GetDefaultMsg() { return nullptr; }
 

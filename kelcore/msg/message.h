@@ -101,12 +101,23 @@ class KELCORE_API tMSG {
 
   // Messages are allocated through these so that the class-level delete,
   // which leaves static messages alone, has matching allocation functions.
+  // Both forms of new return null without memory. Messages and parameters
+  // come from a small pool of freed blocks that each thread keeps in front
+  // of operator new (see UseThreadPool).
   static void *operator new(std::size_t size) noexcept;
   static void *operator new(std::size_t size, const std::nothrow_t &) noexcept;
   static void *operator new(std::size_t, void *where) noexcept { return where; }
-  static void operator delete(void *p);
+  static void operator delete(void *p, std::size_t size);
   static void operator delete(void *p, const std::nothrow_t &) noexcept;
   static void operator delete(void *, void *) noexcept {}
+
+  // Turns the calling thread's block pool on (1, the default) or off (0)
+  // and returns the setting before the call. With the pool off, every
+  // message, parameter, list node and parameter text of the thread is
+  // allocated from and freed to operator new (nothrow) one by one: for a
+  // replaced operator new that must see each allocation (one that counts or
+  // fails them, a heap checker). Off frees the blocks the pool holds.
+  static int UseThreadPool(int on);
 
  protected:
   // constexpr so that a message in static storage is initialised before any

@@ -2,6 +2,8 @@
 
 namespace kelcore_internal {
 
+#if !defined(__GNUC__)
 bool IsNull(const void *p) { return p == nullptr; }
+#endif
 
 }  // namespace kelcore_internal

@@ -8,8 +8,8 @@
 
 #include "kelcore/msg/message.h"
 #include "kelcore/msg/null_object.h"
+#include "kelcore/msg/object_pool.h"
 #include "kelcore/msg/printf_conversion.h"
-#include "kelcore/text/nls_string.h"
 
 using kelcore_internal::eARGKIND;
 using kelcore_internal::IsNull;
@@ -24,11 +24,15 @@ const std::size_t kBufferSize = 1024;
 char g_tag_char, g_tag_short, g_tag_ushort, g_tag_int, g_tag_uint, g_tag_long, g_tag_ulong,
     g_tag_float, g_tag_double, g_tag_ldouble, g_tag_string, g_tag_msg;
 
-// The conversion spec to use and its parsed conversion: `spec` when it suits `kind`,
+// The conversion spec to use and its parsed conversion: `spec` when its
+// conversion suits `kind` (its length modifier is replaced when rendering),
 // the class's default conversion otherwise.
 const char *ChooseSpec(const char *spec, const char *default_conversion, eARGKIND kind,
                        tCONVERSION *conv) {
-  if (spec != nullptr && *spec != 0 && ParseSpec(spec, conv) == kind) return spec;
+  if (spec != nullptr && *spec != 0 && ParseSpec(spec, conv) &&
+      kelcore_internal::Suits(*conv, kind)) {
+    return spec;
+  }
   kelcore_internal::DefaultConversion(default_conversion, conv);
   return default_conversion;
 }
@@ -41,6 +45,14 @@ void FormatIntegral(char *buf, const char *spec, const char *default_conversion,
   tCONVERSION conv;
   const char *format = ChooseSpec(spec, default_conversion, kind, &conv);
   kelcore_internal::RenderInteger(buf, format, conv, bits, kind == kelcore_internal::eARG_LONG);
+}
+
+template <typename T>
+void FormatFloating(char *buf, const char *spec, const char *default_conversion, T value,
+                    eARGKIND kind) {
+  tCONVERSION conv;
+  const char *format = ChooseSpec(spec, default_conversion, kind, &conv);
+  kelcore_internal::RenderFloating(buf, format, conv, value);
 }
 
 inline unsigned long long IntBits(int value) {
@@ -62,6 +74,22 @@ int tPARAMETER::operator==(const tPARAMETER &other) const {
   return type_tag_ == other.type_tag_ ? 1 : 0;
 }
 
+void *tPARAMETER::operator new(std::size_t size) noexcept {
+  return kelcore_internal::PoolAllocate(size);
+}
+
+void *tPARAMETER::operator new(std::size_t size, const std::nothrow_t &) noexcept {
+  return kelcore_internal::PoolAllocate(size);
+}
+
+void tPARAMETER::operator delete(void *p, std::size_t size) { kelcore_internal::PoolFree(p, size); }
+
+void tPARAMETER::operator delete(void *p, const std::nothrow_t &) noexcept {
+  // Only reached when a constructor fails; every pooled block is an
+  // allocation of its own.
+  ::operator delete(p);
+}
+
 void tPARAMETER::PrintfFormat(char *buf, const char *format, ...) {
   va_list args;
   va_start(args, format);
@@ -74,11 +102,15 @@ void tPARAMETER::PrintfFormat(char *buf, const char *format, ...) {
 }
 
 const char *tPARAMETER::ValidSpec(const char *spec, const char *default_conversion) {
-  tCONVERSION conv;
-  if (spec == nullptr || *spec == 0) return default_conversion;
-  eARGKIND kind = ParseSpec(spec, &conv);
-  if (kind == kelcore_internal::eARG_INVALID) return default_conversion;
-  return kind == ParseSpec(default_conversion, &conv) ? spec : default_conversion;
+  // The spec goes to printf as it stands, so its length modifier must
+  // already be the one the default conversion's argument needs.
+  tCONVERSION conv, def;
+  if (spec == nullptr || *spec == 0 || !ParseSpec(spec, &conv)) return default_conversion;
+  eARGKIND kind = kelcore_internal::ExactKind(conv);
+  if (kind == kelcore_internal::eARG_INVALID || !ParseSpec(default_conversion, &def)) {
+    return default_conversion;
+  }
+  return kind == kelcore_internal::ExactKind(def) ? spec : default_conversion;
 }
 
 // --- scalar parameters -------------------------------------------------------
@@ -136,22 +168,29 @@ void tPARM_ULONG::Format(char *buf, const char *spec) const {
 }
 
 void tPARM_FLOAT::Format(char *buf, const char *spec) const {
-  PrintfFormat(buf, ValidSpec(spec, "%g"), static_cast<double>(value_));
+  FormatFloating(buf, spec, "%g", static_cast<double>(value_), kelcore_internal::eARG_DOUBLE);
 }
 
 void tPARM_DOUBLE::Format(char *buf, const char *spec) const {
-  PrintfFormat(buf, ValidSpec(spec, "%lg"), value_);
+  FormatFloating(buf, spec, "%lg", value_, kelcore_internal::eARG_DOUBLE);
 }
 
 void tPARM_LDOUBLE::Format(char *buf, const char *spec) const {
-  PrintfFormat(buf, ValidSpec(spec, "%Lg"), value_);
+  FormatFloating(buf, spec, "%Lg", value_, kelcore_internal::eARG_LONGDOUBLE);
 }
 
 // --- tPARM_STRING ------------------------------------------------------------
 
-tPARM_STRING::tPARM_STRING(const char *text) : tPARAMETER(&g_tag_string), text_(strnew(text)) {}
+// The copy comes from the thread's block pool rather than strnew: it never
+// leaves the parameter, and most texts of messages are short.
+tPARM_STRING::tPARM_STRING(const char *text) : tPARAMETER(&g_tag_string), text_(nullptr) {
+  if (text == nullptr) return;
+  std::size_t size = std::strlen(text) + 1;
+  text_ = kelcore_internal::PoolAllocateText(size);
+  if (text_ != nullptr) std::memcpy(text_, text, size);
+}
 
-tPARM_STRING::~tPARM_STRING() { delete[] text_; }
+tPARM_STRING::~tPARM_STRING() { kelcore_internal::PoolFreeText(text_); }
 
 void tPARM_STRING::Format(char *buf, const char *spec) const {
   tCONVERSION conv;
@@ -199,7 +238,7 @@ tPARMLIST::~tPARMLIST() {
   while (head_ != nullptr) {
     tNODE *next = head_->next;
     delete head_->parm;
-    delete head_;
+    kelcore_internal::PoolFree(head_, sizeof(tNODE));
     head_ = next;
   }
   count_ = 0;
@@ -207,7 +246,7 @@ tPARMLIST::~tPARMLIST() {
 
 unsigned int tPARMLIST::Add(tPARAMETER *parm) {
   if (IsNull(this)) return 0xFFFFFFFFu;
-  tNODE *node = new (std::nothrow) tNODE;
+  tNODE *node = static_cast<tNODE *>(kelcore_internal::PoolAllocate(sizeof(tNODE)));
   if (node == nullptr) return 0xFFFFFFFFu;
   node->next = nullptr;
   node->parm = parm;

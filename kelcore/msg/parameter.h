@@ -7,14 +7,20 @@
 // text written there is always cut to 1023 characters and NUL-terminated.
 //
 // Specs come from message texts, which may come from files, so a spec is
-// checked before it is used: it must hold exactly one conversion that suits
-// the parameter's type (flags "-+ 0#" where C defines them for that
-// conversion, a width and a precision of at most 1023, the length modifier
-// of the type: none, "h" or "hh" for the int-sized classes, "l" for the long
-// classes, none or "l" for float and double, "L" for long double, none for
-// text), literal text and "%%" around it, and no "%n", "*" or "$". A spec
-// that fails the check is ignored: the parameter shows with its default
-// conversion, as with an empty spec.
+// checked before it is used: it must hold exactly one conversion whose
+// character suits the parameter's type (d i o u x X c for the integer
+// classes, f F e E g G a A for the floating ones, s for text), with flags
+// "-+ 0#" where C defines them for that conversion, a width and a precision
+// of at most 1023, literal text and "%%" around it, and no "%n", "*" or "$".
+// A spec that fails the check is ignored: the parameter shows with its
+// default conversion, as with an empty spec.
+//
+// Message texts are often written for systems where int and long are one
+// size, so the length modifier of a spec is not taken at its word: it is
+// replaced by the one the parameter's own type needs, and the value prints
+// whole ("%08X" on an unsigned long, "%ld" on an int, "%.2Lf" on a double).
+// Only "h" and "hh" keep their meaning on integers: the value is shown
+// narrowed to a short or a char, as C does.
 //
 // tPARM_LONG and tPARM_ULONG keep the native long, so no value is cut where
 // long has 64 bits.
@@ -24,7 +30,9 @@
 #ifndef KELCORE_MSG_PARAMETER_H
 #define KELCORE_MSG_PARAMETER_H
 
+#include <cstddef>
 #include <iosfwd>
+#include <new>
 #include <type_traits>
 
 #include "kelcore/platform/export.h"
@@ -53,16 +61,26 @@ class KELCORE_API tPARAMETER {
   // equal: tPARM_INT(5) != tPARM_UINT(5).
   virtual int operator==(const tPARAMETER &other) const;
 
+  // Parameters come from the calling thread's block pool, as messages do
+  // (tMSG::UseThreadPool); both forms of new return null without memory.
+  static void *operator new(std::size_t size) noexcept;
+  static void *operator new(std::size_t size, const std::nothrow_t &) noexcept;
+  static void *operator new(std::size_t, void *where) noexcept { return where; }
+  static void operator delete(void *p, std::size_t size);
+  static void operator delete(void *p, const std::nothrow_t &) noexcept;
+  static void operator delete(void *, void *) noexcept {}
+
  protected:
   tPARAMETER();
   explicit tPARAMETER(const void *type_tag);
   // vsprintf into buf. Bounded all the same: at most 1023 characters and a
   // NUL are written, so `buf` must hold 1024 bytes.
   static void PrintfFormat(char *buf, const char *format, ...);
-  // `spec` when it is non-empty and passes the check described at the top of
-  // this header for the argument type that `default_conversion` (for example
-  // "%d" or "%lu") takes; `default_conversion` otherwise. Parameter classes
-  // call it before handing a spec to PrintfFormat.
+  // `spec` when it is non-empty, passes the check described at the top of
+  // this header, and its conversion as written (length modifier included)
+  // takes the argument type that `default_conversion` (for example "%d" or
+  // "%lu") takes; `default_conversion` otherwise. Parameter classes call it
+  // before handing a spec to PrintfFormat, which cannot rewrite it.
   static const char *ValidSpec(const char *spec, const char *default_conversion);
 
   // Identity of the concrete class: the address of a private static object

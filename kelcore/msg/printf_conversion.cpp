@@ -1,6 +1,7 @@
 #include "kelcore/msg/printf_conversion.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 namespace kelcore_internal {
@@ -43,35 +44,50 @@ unsigned AllowedFlags(char type) {
   }
 }
 
-eARGKIND KindOf(const tCONVERSION &c) {
-  switch (c.type) {
-    case 'd':
-    case 'i':
-    case 'o':
-    case 'u':
-    case 'x':
-    case 'X':
-      if (c.length == 0 || c.length == 'h' || c.length == 'H') return eARG_INT;
-      if (c.length == 'l') return eARG_LONG;
-      return eARG_INVALID;
-    case 'c':
-      // %lc takes a wint_t, whose width differs between systems.
-      return c.length == 0 && c.precision < 0 ? eARG_INT : eARG_INVALID;
-    case 's':
-      return c.length == 0 ? eARG_STRING : eARG_INVALID;
-    case 'f':
-    case 'F':
-    case 'e':
-    case 'E':
-    case 'g':
-    case 'G':
-    case 'a':
-    case 'A':
-      if (c.length == 0 || c.length == 'l') return eARG_DOUBLE;
-      if (c.length == 'L') return eARG_LONGDOUBLE;
-      return eARG_INVALID;
+bool IsIntegerConversion(char type) {
+  switch (type) {
+    case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+      return true;
     default:
-      return eARG_INVALID;
+      return false;
+  }
+}
+
+bool IsFloatingConversion(char type) {
+  switch (type) {
+    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Reads the length modifier, if any: every one C or Windows texts use,
+// since the value's type decides in the end.
+void ReadLength(const char *&p, char *length) {
+  *length = 0;
+  switch (*p) {
+    case 'h':
+      *length = p[1] == 'h' ? 'H' : 'h';
+      p += p[1] == 'h' ? 2 : 1;
+      return;
+    case 'l':
+      *length = p[1] == 'l' ? 'q' : 'l';
+      p += p[1] == 'l' ? 2 : 1;
+      return;
+    case 'L':
+    case 'j':
+    case 'z':
+    case 't':
+      *length = *p++;
+      return;
+    case 'I':  // Windows texts: I, I32, I64
+      *length = 'I';
+      ++p;
+      if ((p[0] == '3' && p[1] == '2') || (p[0] == '6' && p[1] == '4')) p += 2;
+      return;
+    default:
+      return;
   }
 }
 
@@ -104,6 +120,16 @@ class tWRITER {
       Text(from, pct - from + 1);
       from = pct + 2;
     }
+  }
+  // Lets a caller write in place: the room left and, after writing, how much
+  // of it was used (more than the room is cut).
+  char *Cursor() { return buf_ + pos_; }
+  std::size_t RoomWithNul() const { return kRoom - pos_ + 1; }
+  void Advance(std::size_t n) { pos_ += n < kRoom - pos_ ? n : kRoom - pos_; }
+  // The literal text after the conversion, to the end of the format; most
+  // formats have none.
+  void LiteralToEnd(const char *from) {
+    if (*from != 0) Literal(from, from + std::strlen(from));
   }
   void Finish() { buf_[pos_] = 0; }
 
@@ -140,8 +166,8 @@ void DefaultConversion(const char *format, tCONVERSION *conv) {
   conv->end = p + 1;
 }
 
-eARGKIND ParseSpec(const char *format, tCONVERSION *conv) {
-  if (format == nullptr) return eARG_INVALID;
+bool ParseSpec(const char *format, tCONVERSION *conv) {
+  if (format == nullptr) return false;
   bool found = false;
   const char *p = format;
   while (*p != 0) {
@@ -153,7 +179,7 @@ eARGKIND ParseSpec(const char *format, tCONVERSION *conv) {
       p += 2;
       continue;
     }
-    if (found) return eARG_INVALID;  // a second conversion has no argument
+    if (found) return false;  // a second conversion has no argument
     found = true;
     tCONVERSION c;
     c.begin = p++;
@@ -167,31 +193,54 @@ eARGKIND ParseSpec(const char *format, tCONVERSION *conv) {
       else break;
     }
     c.width = -1;
-    if (IsDigit(*p) && !ReadField(p, &c.width)) return eARG_INVALID;
+    if (IsDigit(*p) && !ReadField(p, &c.width)) return false;
     c.precision = -1;
     if (*p == '.') {
       ++p;
-      if (!ReadField(p, &c.precision)) return eARG_INVALID;
+      if (!ReadField(p, &c.precision)) return false;
     }
-    c.length = 0;
-    if (*p == 'h') {
-      ++p;
-      c.length = 'h';
-      if (*p == 'h') {
-        ++p;
-        c.length = 'H';
-      }
-    } else if (*p == 'l' || *p == 'L') {
-      c.length = *p++;
-    }
+    ReadLength(p, &c.length);
     c.type = *p;
-    if (c.type == 0) return eARG_INVALID;
+    if (!IsIntegerConversion(c.type) && !IsFloatingConversion(c.type) && c.type != 'c' &&
+        c.type != 's') {
+      return false;  // %n, %p, '*', '$', an unknown or a missing conversion
+    }
+    if (c.type == 'c' && c.precision >= 0) return false;
     c.end = ++p;
-    if (c.flags & ~AllowedFlags(c.type)) return eARG_INVALID;
-    if (KindOf(c) == eARG_INVALID) return eARG_INVALID;
+    if (c.flags & ~AllowedFlags(c.type)) return false;
     *conv = c;
   }
-  return found ? KindOf(*conv) : eARG_INVALID;
+  return found;
+}
+
+bool Suits(const tCONVERSION &c, eARGKIND kind) {
+  switch (kind) {
+    case eARG_INT:
+    case eARG_LONG:
+      return IsIntegerConversion(c.type) || c.type == 'c';
+    case eARG_DOUBLE:
+    case eARG_LONGDOUBLE:
+      return IsFloatingConversion(c.type);
+    case eARG_STRING:
+      return c.type == 's';
+    default:
+      return false;
+  }
+}
+
+eARGKIND ExactKind(const tCONVERSION &c) {
+  if (IsIntegerConversion(c.type)) {
+    if (c.length == 0 || c.length == 'h' || c.length == 'H') return eARG_INT;
+    return c.length == 'l' ? eARG_LONG : eARG_INVALID;
+  }
+  if (IsFloatingConversion(c.type)) {
+    if (c.length == 0 || c.length == 'l') return eARG_DOUBLE;
+    return c.length == 'L' ? eARG_LONGDOUBLE : eARG_INVALID;
+  }
+  // %lc and %ls take wide characters, whose width differs between systems.
+  if (c.type == 'c') return c.length == 0 ? eARG_INT : eARG_INVALID;
+  if (c.type == 's') return c.length == 0 ? eARG_STRING : eARG_INVALID;
+  return eARG_INVALID;
 }
 
 void RenderInteger(char *buf, const char *format, const tCONVERSION &c, unsigned long long bits,
@@ -205,23 +254,24 @@ void RenderInteger(char *buf, const char *format, const tCONVERSION &c, unsigned
     PadRight(w, c, 1);
   } else {
     // The value as the conversion reads it: signed for d and i, unsigned
-    // otherwise, narrowed by h and hh.
+    // otherwise, narrowed by h and hh; any other length modifier is the
+    // value's own.
     bool negative = false;
     unsigned long long magnitude;
     if (c.type == 'd' || c.type == 'i') {
       long long v;
-      if (is_long) v = static_cast<long>(static_cast<unsigned long>(bits));
-      else if (c.length == 'H') v = static_cast<signed char>(static_cast<unsigned char>(bits));
+      if (c.length == 'H') v = static_cast<signed char>(static_cast<unsigned char>(bits));
       else if (c.length == 'h') v = static_cast<short>(static_cast<unsigned short>(bits));
+      else if (is_long) v = static_cast<long>(static_cast<unsigned long>(bits));
       else v = static_cast<int>(static_cast<unsigned int>(bits));
       negative = v < 0;
       magnitude = negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-    } else if (is_long) {
-      magnitude = static_cast<unsigned long>(bits);
     } else if (c.length == 'H') {
       magnitude = static_cast<unsigned char>(bits);
     } else if (c.length == 'h') {
       magnitude = static_cast<unsigned short>(bits);
+    } else if (is_long) {
+      magnitude = static_cast<unsigned long>(bits);
     } else {
       magnitude = static_cast<unsigned int>(bits);
     }
@@ -277,7 +327,7 @@ void RenderInteger(char *buf, const char *format, const tCONVERSION &c, unsigned
     PadRight(w, c, len);
   }
 
-  w.Literal(c.end, c.end + std::strlen(c.end));
+  w.LiteralToEnd(c.end);
   w.Finish();
 }
 
@@ -295,8 +345,61 @@ void RenderString(char *buf, const char *format, const tCONVERSION &c, const cha
   PadLeft(w, c, len);
   w.Text(text, len);
   PadRight(w, c, len);
-  w.Literal(c.end, c.end + std::strlen(c.end));
+  w.LiteralToEnd(c.end);
   w.Finish();
+}
+
+namespace {
+
+// The conversion rebuilt from its parts, each flag once and the length
+// modifier `length` (0 for none): at most 1 + 5 + 4 + 5 + 1 + 1 characters.
+void RebuildConversion(const tCONVERSION &c, char length, char *out) {
+  char *o = out;
+  *o++ = '%';
+  const char flag_chars[] = "-+ #0";
+  for (int i = 0; i < 5; ++i) {
+    if (c.flags & (1u << i)) *o++ = flag_chars[i];
+  }
+  // Widths and precisions are at most kMaxField (four digits).
+  const auto put_number = [&o](int v) {
+    char digits[8];
+    int n = 0;
+    do {
+      digits[n++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v != 0);
+    while (n > 0) *o++ = digits[--n];
+  };
+  if (c.width >= 0) put_number(c.width);
+  if (c.precision >= 0) {
+    *o++ = '.';
+    put_number(c.precision);
+  }
+  if (length != 0) *o++ = length;
+  *o++ = c.type;
+  *o = 0;
+}
+
+template <typename T>
+void RenderFloatingAs(char *buf, const char *format, const tCONVERSION &c, T value, char length) {
+  tWRITER w(buf);
+  w.Literal(format, c.begin);
+  char conversion[24];
+  RebuildConversion(c, length, conversion);
+  int n = std::snprintf(w.Cursor(), w.RoomWithNul(), conversion, value);
+  if (n > 0) w.Advance(static_cast<std::size_t>(n));
+  w.LiteralToEnd(c.end);
+  w.Finish();
+}
+
+}  // namespace
+
+void RenderFloating(char *buf, const char *format, const tCONVERSION &c, double value) {
+  RenderFloatingAs(buf, format, c, value, 0);
+}
+
+void RenderFloating(char *buf, const char *format, const tCONVERSION &c, long double value) {
+  RenderFloatingAs(buf, format, c, value, 'L');
 }
 
 }  // namespace kelcore_internal

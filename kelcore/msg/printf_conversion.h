@@ -1,22 +1,27 @@
 // Internal to the library (not exported): checking printf specs from message
-// texts, and rendering the integer and text conversions without vsnprintf.
+// texts, and rendering them with a parameter's value.
 //
-// A spec reaches printf together with a value of a type it knows
-// nothing about, so a spec is only used after ParseSpec has found exactly one
-// conversion that suits that type (the rules are in parameter.h).
+// A spec meets a value of a type it knows nothing about: catalog texts are
+// written for systems where int and long are one size, so "%08X" may come
+// with an unsigned long and "%ld" with an int. A spec is used only after
+// ParseSpec has found exactly one well-formed conversion whose character
+// suits the value's class (Suits); its length modifier is then replaced by
+// the one the value's type needs, so the value prints whole. The library
+// renders integer and text conversions itself; floating ones go through
+// snprintf with the rewritten conversion.
 #ifndef KELCORE_MSG_PRINTF_CONVERSION_H
 #define KELCORE_MSG_PRINTF_CONVERSION_H
 
 namespace kelcore_internal {
 
-// The argument type a conversion consumes.
+// The argument type a value is handed over as.
 enum eARGKIND {
   eARG_INVALID = 0,
-  eARG_INT,         // int after promotion: %d %i %o %u %x %X %c (none, h, hh)
-  eARG_LONG,        // long: %ld %lu ...
-  eARG_DOUBLE,      // double: %f %F %e %E %g %G %a %A (none or l)
-  eARG_LONGDOUBLE,  // long double: %Lg ...
-  eARG_STRING       // const char *: %s
+  eARG_INT,         // int after promotion
+  eARG_LONG,        // long
+  eARG_DOUBLE,      // double (float is promoted)
+  eARG_LONGDOUBLE,  // long double
+  eARG_STRING       // const char *
 };
 
 enum {
@@ -37,28 +42,50 @@ struct tCONVERSION {
   unsigned flags;     // kFLAG_*
   int width;          // -1 when absent
   int precision;      // -1 when absent
-  char length;        // 0, 'H' (hh), 'h', 'l' or 'L'
-  char type;          // the conversion character
+  // As written: 0, 'H' (hh), 'h', 'l', 'q' (ll), 'L', 'j', 'z', 't' or 'I'
+  // (I, I32 or I64 of Windows texts).
+  char length;
+  char type;  // the conversion character
 };
 
-// The argument type that `format` converts, with its one conversion described
-// in `*conv`; eARG_INVALID when the format does not pass the check.
-eARGKIND ParseSpec(const char *format, tCONVERSION *conv);
+// True when `format` holds exactly one well-formed conversion (described in
+// `*conv`) and nothing that could do harm: no %n, '*', '$', second
+// conversion, flag C leaves undefined for it, or width or precision beyond
+// kMaxField. Whether its character suits a value is Suits' affair.
+bool ParseSpec(const char *format, tCONVERSION *conv);
+
+// True when the conversion can show a value handed over as `kind`: d i o u x
+// X c for integers, f F e E g G a A for floating values, s for texts. The
+// length modifier plays no part: rendering puts the right one in its place,
+// except that h and hh keep C's meaning for integers (the value narrowed to
+// short or char before it is shown).
+bool Suits(const tCONVERSION &conv, eARGKIND kind);
+
+// The argument type printf itself would read for the conversion as written;
+// eARG_INVALID where C leaves it undefined or the type differs between
+// systems. For specs handed to printf unchanged (tPARAMETER::ValidSpec).
+eARGKIND ExactKind(const tCONVERSION &conv);
 
 // Describes a class's default conversion ("%d", "%lu", "%s", ...: a '%',
 // an optional 'l' or 'L' and the conversion character) without checking it.
 void DefaultConversion(const char *format, tCONVERSION *conv);
 
-// Render `format` (already checked, of kind eARG_INT or eARG_LONG) into a
+// Render `format` (checked, its conversion suiting integers) into a
 // 1024-byte buffer. `bits` is the value as printf would receive it: an int
 // or a long, zero-extended; the conversion decides on signedness. Output is
-// byte for byte what vsnprintf gives, cut to 1023 characters.
+// byte for byte what vsnprintf gives for the conversion with the length
+// modifier of the value's type (h and hh kept), cut to 1023 characters.
 void RenderInteger(char *buf, const char *format, const tCONVERSION &conv,
                    unsigned long long bits, bool is_long);
 
-// Render `format` (already checked, of kind eARG_STRING) with `text` (a null
+// Render `format` (checked, its conversion suiting texts) with `text` (a null
 // text shows as "(null)").
 void RenderString(char *buf, const char *format, const tCONVERSION &conv, const char *text);
+
+// Render `format` (checked, its conversion suiting floating values) with
+// `value`, through snprintf with the length modifier of the value's type.
+void RenderFloating(char *buf, const char *format, const tCONVERSION &conv, double value);
+void RenderFloating(char *buf, const char *format, const tCONVERSION &conv, long double value);
 
 }  // namespace kelcore_internal
 

@@ -1,5 +1,5 @@
-// What the thread objects need from the system: a per-thread cache and a
-// hook that runs when a thread ends.
+// What the thread objects and the message module's block pool need from the
+// system: per-thread words and a hook that runs when a thread ends.
 //
 // The cache holds, for the calling thread only, the address of its thread
 // object and the list epoch at which it was found. Both start at zero in
@@ -15,6 +15,9 @@
 //   every thread without arming).
 // - Windows static library: a TLS callback of the program on thread detach,
 //   and an atexit handler for the thread that ends the process.
+// Each of them then releases the thread's block pool
+// (kelcore_internal::ReleaseThreadPool), after the thread object, whose
+// last error may go back to the pool.
 #ifndef KELCORE_PLATFORM_THREAD_EXIT_H
 #define KELCORE_PLATFORM_THREAD_EXIT_H
 
@@ -24,8 +27,15 @@ namespace kelsys {
 void *GetThreadCache(unsigned long *epoch);
 void SetThreadCache(void *object, unsigned long epoch);
 
-// Called each time the library creates an automatic thread object on the
-// calling thread: makes sure the object is deleted when the thread ends.
+// The calling thread's block-pool word (see msg/object_pool.cpp): zero in
+// every new thread, readable until the thread is gone, and never changing
+// the system's last-error code.
+void *GetPoolSlot();
+void SetPoolSlot(void *pool);
+
+// Called each time the library creates an automatic thread object or a block
+// pool on the calling thread: makes sure both are released when the thread
+// ends.
 void WatchThreadExit();
 
 // Has `fn` called in the child process after every fork(), on its one

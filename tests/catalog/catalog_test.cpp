@@ -127,6 +127,19 @@ TEST_F(CatalogTest, MsgfileMessagesShowTheirBuiltInTexts) {
   EXPECT_STREQ("Message file not opened (" MSGFILE_CATALOG ", set:0, msg:0)", look_alike.Format());
   tCATMSG without_catalog(nullptr, 4, 9, "test error", tMSG::eERROR);
   EXPECT_STREQ("Message catalog error (<undefined>, set:4, msg:9)", without_catalog.Format());
+  // A '%' in the catalog's name shows as it is, never the message's own parameters. Short of memory
+  // the text is "Out of memory" and the next request tries again: no "(null)" or "NULL" is kept.
+  tMSGCAT percent("Rates 100%-%0%", "A.00.00", nullptr);
+  const auto format_twice = [&percent] {
+    tCATMSG msg(&percent, 4, 9, "test error", tMSG::eERROR);
+    msg << "own" << 42;
+    const std::string first = msg.Format(), second = msg.Format();
+    // The lookup's cause names the text, unless there was no memory to record it.
+    EXPECT_TRUE(second == "Message file not opened (Rates 100%-%0%, set:4, msg:9)" ||
+                second == "Message catalog error (Rates 100%-%0%, set:4, msg:9)") << second;
+    EXPECT_TRUE(first == second || first == "Out of memory") << first;
+  };
+  EXPECT_GT(kelcore_test::SweepAllocFailures(format_twice), 10u);
 }
 
 tMSG *MsgfileSet1(unsigned int msgId) { return kelmsgfile::NewLibraryError1(msgId); }

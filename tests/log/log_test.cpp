@@ -142,12 +142,21 @@ TEST(LogStamp, OnlyGrantedRecordsAreStamped) {
     EXPECT_TRUE(Record("os", 0xC0, "starved"));  // a stamp built so is not kept
   }
   EXPECT_TRUE(Record("os", 0xC0, "two"));
+  // pStampStr is exported data: a program may point it elsewhere, or change the text it points to.
+  char *owned = tLOGMGR::pStampStr, direct[] = "{%0} ";
+  tLOGMGR::pStampStr = direct;
+  EXPECT_TRUE(Record("os", 0xC0, "three"));
+  direct[0] = '(';
+  EXPECT_TRUE(Record("os", 0xC0, "four"));
+  tLOGMGR::pStampStr = owned;
   for (const char *none : {"", static_cast<const char *>(nullptr)}) {
     tLOGMGR::SetStampFmt(none);
     EXPECT_TRUE(Record("os", 0xC0, "plain"));
   }
-  const std::string two = "<" + std::to_string(tOSSYSCALLS::GetCurrentProcessId()) + "> two";
-  EXPECT_EQ(Lines({"<a> one", "start line", "<NULL> starved", two, "plain", "plain"}), log.Lines());
+  const std::string pid = std::to_string(tOSSYSCALLS::GetCurrentProcessId());
+  EXPECT_EQ(Lines({"<a> one", "start line", "<NULL> starved", "<" + pid + "> two", "{" + pid + "} three",
+                   "(" + pid + "} four", "plain", "plain"}),
+            log.Lines());
 }
 
 void StampedRecordsWithEveryAllocationFailing() {

@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <future>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -109,15 +111,22 @@ TEST(Parameter, SpecsAreUsedOnlyWhereTheySuitTheClass) {
       {11, "%.2f", "1.50"}, {2, "%5.2f", " 1.50"}, {2, "%lf", "1.500000"}, {2, "%e", "1.500000e+00"},
       {5, "%.2Lf", "2.25"}, {1, "%5s", "  str"}, {1, "%-4.1s|", "s   |"}, {0, "%1023d", wide.c_str()},
       {13, "%08X", "inner"},  // a message ignores the conversion spec
+      // Texts written where int and long are one size: the length modifier becomes the value's own,
+      // and the value prints whole with its flags, width, precision and literal text.
+      {12, "%08X", "000000C4"}, {4, "%x", kLong32 ? "fffffff7" : "fffffffffffffff7"}, {4, "[%d]", "[-9]"},
+      {0, "%08lx", "0000002a"}, {0, "[%ld]", "[42]"}, {0, "%lld", "42"}, {0, "%jd", "42"}, {0, "%zd", "42"},
+      {0, "%I64d", "42"}, {0, "%lc", "*"}, {6, "%ld", "-23"}, {12, "%u", "196"}, {4, "%hhd", "-9"},
+      {2, "%.2Lf", "1.50"}, {2, "%hf", "1.500000"}, {5, "%f", "2.250000"}, {11, "<%Lf>", "<1.500000>"},
+      {1, "%ls", "str"}, {1, "%-4hs|", "str |"},
       // C's rules where a C runtime departs from them: '+' and ' ' do nothing
       // for unsigned conversions, and "%#.o" shows a zero as 0.
       {9, "<% u>", "<0>"}, {9, "<%+5x>", "<    0>"}, {10, "<% u>", "<4294967295>"}, {10, "<% d>", "<-1>"},
       {9, "<%#.o>", "<0>"}, {9, "<%#.0o>", "<0>"}, {9, "<%.0o>", "<>"}, {9, "<%#.0x>", "<>"},
       {0, "%s"}, {0, "%n"}, {0, "%hhn"}, {0, "%99999d"}, {0, "%.99999d"}, {0, "%1024d"}, {0, "%*d"}, {0, "%.*d"},
-      {0, "%1$d"}, {0, "%d%d"}, {0, "%d%s"}, {0, "%ld"}, {0, "%lld"}, {0, "%jd"}, {0, "%zd"}, {0, "%f"}, {0, "%p"},
-      {0, "%"}, {0, "%-"}, {0, "abc"}, {0, "%#d"}, {0, "%lc"}, {0, "%.3c"}, {1, "%d"}, {1, "%n"}, {1, "%ls"},
-      {1, "%05s"}, {1, "%+s"}, {1, "%c"}, {2, "%d"}, {2, "%s"}, {2, "%Lf"}, {2, "%hf"}, {2, "%.5000f"}, {3, "%s"},
-      {4, "%d"}, {4, "%s"}, {5, "%f"}, {5, "%s"}, {6, "%s"}, {6, "%ld"}, {11, "%Lf"}, {12, "%u"}};
+      {0, "%1$d"}, {0, "%d%d"}, {0, "%d%s"}, {0, "%f"}, {0, "%p"}, {0, "%qd"}, {0, "%lq"}, {0, "[%ld%ld]"},
+      {0, "%"}, {0, "%-"}, {0, "%l"}, {0, "abc"}, {0, "%#d"}, {0, "%.3c"}, {1, "%d"}, {1, "%n"}, {1, "%ln"},
+      {1, "%05s"}, {1, "%+s"}, {1, "%c"}, {2, "%d"}, {2, "%s"}, {2, "%ld"}, {2, "%.5000f"}, {3, "%s"},
+      {4, "%s"}, {4, "%f"}, {4, "%Lf"}, {5, "%s"}, {5, "%d"}, {6, "%s"}, {12, "%lu%n"}};
   for (const auto &c : cases)
     EXPECT_EQ(Text(*p[c.i], c.spec), c.expect ? c.expect : Text(*p[c.i], nullptr)) << c.i << ' ' << c.spec;
   // Specs handed to Format directly have no 15-character limit; the text stays bounded all the same.
@@ -140,10 +149,15 @@ TEST(Parameter, SpecsAreUsedOnlyWhereTheySuitTheClass) {
 }
 
 // The library renders integer and text conversions itself: byte for byte
-// what the C library's printf gives, in C's terms.
+// what the C library's printf gives, in C's terms, for the conversion with
+// the length modifier of each class's own type (h and hh keep narrowing).
 TEST(Parameter, RenderingMatchesPrintf) {
   const int ints[] = {0, 1, -1, 8, 42, -42, 255, 256, -129, 32767, -32768, 65535, 65536, INT_MAX, INT_MIN, -987654321};
   const long longs[] = {0L, 1L, -1L, 42L, LONG_MAX, LONG_MIN, LONG_MAX / 2 + 1, -4096L};  // past 32 bits where long is wider
+  const char chars[] = {'A', '\xE9', '\0'};
+  const short shorts[] = {-1, SHRT_MIN, 300};
+  const unsigned short ushorts[] = {65535, 7};
+  const unsigned uints[] = {0u, UINT_MAX, 196u};
   const auto check = [](const std::string &spec, const std::string &ref, const tPARAMETER &parm, auto value) {
     char want[1024];
     std::snprintf(want, sizeof want, ref.c_str(), value);
@@ -151,22 +165,47 @@ TEST(Parameter, RenderingMatchesPrintf) {
   };
   for (const char *f : {"", "-", "+", " ", "0", "#", "-0", "+0", " 0", "#0", "-#", "+ ", "-+0#"})
     for (const char *w : {"", "1", "5", "12", "25"}) for (const char *p : {"", ".", ".0", ".1", ".3", ".12"})
-      for (const char *l : {"", "h", "hh", "l"}) for (const char *t = "diouxX"; *t != 0; ++t) {
+      for (const char *l : {"", "h", "hh", "l", "ll", "j", "z", "t", "L", "I64"}) for (const char *t = "diouxX"; *t != 0; ++t) {
         const bool is_signed = *t == 'd' || *t == 'i', alternate = std::strchr(f, '#') != nullptr;
         if (alternate && (is_signed || *t == 'u')) continue;  // undefined in C
+        // The lengths that every class replaces by its own: the common flags and fields suffice.
+        if (l[0] != 0 && l[0] != 'h' && std::strcmp(l, "l") != 0 && (std::strlen(f) > 1 || *w == '1' || p[0] == '.')) continue;
 #if defined(_WIN32)
         // mingw-w64's printf shows nothing for "%#.o" of zero, where C asks for a 0 (checked above).
         if (alternate && *t == 'o' && p[0] == '.' && (p[1] == 0 || p[1] == '0')) continue;
 #endif
         std::string ref_flags;  // without '+' and ' ' where C gives them no effect but a C runtime may
         for (const char *c = f; *c != 0; ++c) if (is_signed || (*c != '+' && *c != ' ')) ref_flags += *c;
-        const std::string spec = std::string("<%") + f + w + p + l + *t + ">", ref = "<%" + ref_flags + w + p + l + *t + ">";
-        if (*l != 'l') for (int v : ints) check(spec, ref, tPARM_INT(v), v);
-        if (*l == 'l') for (long v : longs) check(spec, ref, tPARM_LONG(v), v), check(spec, ref, tPARM_ULONG(v), 0ul + v);
+        const bool narrows = l[0] == 'h';
+        const std::string spec = std::string("<%") + f + w + p + l + *t + ">", head = "<%" + ref_flags + w + p;
+        const std::string as_int = head + (narrows ? l : "") + *t + ">", as_long = head + (narrows ? l : "l") + *t + ">";
+        for (int v : ints) check(spec, as_int, tPARM_INT(v), v);
+        for (char v : chars) check(spec, as_int, tPARM_CHAR(v), static_cast<int>(static_cast<signed char>(v)));
+        for (short v : shorts) check(spec, as_int, tPARM_SHORT(v), static_cast<int>(v));
+        for (unsigned short v : ushorts) check(spec, as_int, tPARM_USHORT(v), static_cast<int>(v));
+        for (unsigned v : uints) check(spec, as_int, tPARM_UINT(v), v);
+        for (long v : longs)  // an int to h and hh, which read one
+          narrows ? (check(spec, as_int, tPARM_LONG(v), static_cast<int>(v)), check(spec, as_int, tPARM_ULONG(v), static_cast<int>(v)))
+                  : (check(spec, as_long, tPARM_LONG(v), v), check(spec, as_long, tPARM_ULONG(v), 0ul + v));
       }
-  for (const char *spec : {"%s", "%8s", "%-8s|", "%.0s", "%.2s", "%8.2s", "%-8.2s|", "%.10s", "%1s", "a%%%sb"})
-    for (const char *text : {"", "x", "hello", "a longer text than eight"}) check(spec, spec, tPARM_STRING(text), text);
-  for (const char *spec : {"%c", "%5c", "%-5c|", "[%c]", "%%%c%%"}) check(spec, spec, tPARM_CHAR('q'), 'q');
+  for (const char *f : {"", "-", "+", " ", "0", "#", "+0#"}) for (const char *w : {"", "12"})
+    for (const char *p : {"", ".0", ".3"}) for (const char *l : {"", "l", "L", "h", "ll"}) for (const char *t = "fFeEgGaA"; *t != 0; ++t) {
+      const std::string spec = std::string("[%") + f + w + p + l + *t + "]", head = std::string("[%") + f + w + p;
+      for (float v : {1.5f, -0.1f}) check(spec, head + *t + "]", tPARM_FLOAT(v), static_cast<double>(v));
+      for (double v : {0.1, -1e300, 1e-5, 0.0}) check(spec, head + *t + "]", tPARM_DOUBLE(v), v);
+      for (long double v : {2.5L, -1e-300L}) check(spec, head + "L" + *t + "]", tPARM_LDOUBLE(v), v);
+    }
+  const struct { const char *spec, *ref; } texts[] = {
+      {"%s", "%s"}, {"%8s", "%8s"}, {"%-8s|", "%-8s|"}, {"%.0s", "%.0s"}, {"%.2s", "%.2s"}, {"%8.2s", "%8.2s"},
+      {"%-8.2s|", "%-8.2s|"}, {"%.10s", "%.10s"}, {"%1s", "%1s"}, {"a%%%sb", "a%%%sb"}, {"<%ls>", "<%s>"}, {"%-6hs|", "%-6s|"}};
+  for (const auto &c : texts)
+    for (const char *text : {"", "x", "hello", "a longer text than eight"}) check(c.spec, c.ref, tPARM_STRING(text), text);
+  for (const char *spec : {"%c", "%5c", "%-5c|", "[%c]", "%%%c%%", "%lc", "%hhc"}) {
+    std::string plain = spec;
+    plain.erase(std::remove(plain.begin(), plain.end(), 'l'), plain.end());
+    plain.erase(std::remove(plain.begin(), plain.end(), 'h'), plain.end());
+    check(spec, plain, tPARM_CHAR('q'), 'q'), check(spec, plain, tPARM_INT('q'), 'q'), check(spec, plain, tPARM_LONG('q'), 'q');
+  }
 }
 
 TEST(Message, PlaceholderSyntax) {
@@ -332,6 +371,46 @@ TEST(Message, AllocationFailureSweeps) {
     }
   }
   EXPECT_EQ(tERRMSG::OutOfMemory.NumParms(), 0u);
+}
+
+// Each thread keeps freed blocks for its messages and parameters. Blocks go
+// back to whichever thread frees them, threads end holding blocks (the
+// sanitizer builds find leaks and misuse), and a thread with its pool off
+// reaches operator new for every one of them.
+TEST(Message, ThreadPoolsOutliveNoThreadAndLeakNothing) {
+  const auto build = [](int i) {
+    tMSG *msg = new tMSGSTR("%0: %1 (%2'%08X') %3", kId, tMSG::eERROR);
+    *msg << "file.dat" << i << 196u << new tMSGSTR("inner", kId, tMSG::eERROR);
+    return msg;
+  };
+  const auto expected = [](int i) { return "file.dat: " + std::to_string(i) + " (000000C4) inner"; };
+  std::vector<tMSG *> handed(400);
+  std::thread maker([&] { for (std::size_t i = 0; i < handed.size(); ++i) handed[i] = build(static_cast<int>(i)); });
+  maker.join();  // ends with a warm pool; its messages live on
+  std::vector<std::thread> takers;
+  for (int t = 0; t < 4; ++t)
+    takers.emplace_back([&, t] {
+      for (std::size_t i = t; i < handed.size(); i += 4) {
+        EXPECT_EQ(expected(static_cast<int>(i)), handed[i]->Format());
+        tMSG::Dispose(handed[i]);  // into this thread's pool, made by another
+        tMSG::Dispose(build(static_cast<int>(i)));
+      }
+      if (t == 0) tMSG::Dispose(build(-1));  // and one more kept after the end
+    });
+  for (auto &t : takers) t.join();
+  // Warm, the pool serves every block of a message; off, each of the 13 reaches operator new.
+  tMSG *warm = build(0);
+  warm->Format();
+  tMSG::Dispose(warm);
+  for (int on : {1, 0}) {
+    EXPECT_EQ(1, tMSG::UseThreadPool(on));
+    const std::size_t before = kelcore_test::NothrowAllocationCount();
+    tMSG *msg = build(7);
+    EXPECT_EQ(expected(7), msg->Format());
+    tMSG::Dispose(msg);
+    EXPECT_EQ(on ? 0u : 13u, kelcore_test::NothrowAllocationCount() - before) << on;
+    EXPECT_EQ(on, tMSG::UseThreadPool(1));
+  }
 }
 
 TEST(Message, ClientCompileCheckHoldsInThisLanguageMode) { EXPECT_EQ(KelcoreClientCompileCheck(), 0); }

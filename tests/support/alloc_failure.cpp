@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "kelcore/msg/message.h"
+
 namespace {
 // Injection is per thread so that helper threads of a test (or of the test
 // framework) are not disturbed. t_fail_at 0: disarmed.
@@ -17,10 +19,12 @@ bool ShouldFail() {
 
 namespace kelcore_test {
 
-ScopedAllocFailure::ScopedAllocFailure(std::size_t nth, bool and_after) {
+ScopedAllocFailure::ScopedAllocFailure(std::size_t nth, bool and_after) : pool_was_on_(tMSG::UseThreadPool(0)) {
   t_fail_at = t_count + nth, t_fail_after = and_after, t_triggered = false;
 }
-ScopedAllocFailure::~ScopedAllocFailure() { t_fail_at = 0, t_fail_after = false; }
+ScopedAllocFailure::~ScopedAllocFailure() { t_fail_at = 0, t_fail_after = false, tMSG::UseThreadPool(pool_was_on_); }
+ScopedPoolOff::ScopedPoolOff() : was_on_(tMSG::UseThreadPool(0)) {}
+ScopedPoolOff::~ScopedPoolOff() { tMSG::UseThreadPool(was_on_); }
 bool ScopedAllocFailure::Triggered() const { return t_triggered; }
 std::size_t NothrowAllocationCount() { return t_count; }
 

@@ -7,7 +7,10 @@
 //
 // Only the nothrow forms are affected: the library allocates exclusively
 // through them, while GoogleTest and the standard library use the throwing
-// forms and keep working.
+// forms and keep working. Messages and parameters come from a per-thread
+// block pool in front of operator new; while an injector is armed, and
+// through a whole sweep, the thread's pool is off (tMSG::UseThreadPool), so
+// that each of their allocations reaches operator new and can fail.
 //
 // Where the library is a shared object on ELF systems, its calls bind to the
 // test program's replacement. A Windows DLL binds to its own, so the Windows
@@ -28,6 +31,21 @@ class ScopedAllocFailure {
 
   // True once the armed allocation has been refused.
   bool Triggered() const;
+
+ private:
+  int pool_was_on_;
+};
+
+// Turns the calling thread's block pool off for its lifetime.
+class ScopedPoolOff {
+ public:
+  ScopedPoolOff();
+  ~ScopedPoolOff();
+  ScopedPoolOff(const ScopedPoolOff &) = delete;
+  ScopedPoolOff &operator=(const ScopedPoolOff &) = delete;
+
+ private:
+  int was_on_;
 };
 
 // Number of nothrow allocations made on the calling thread so far; lets a test
@@ -39,6 +57,7 @@ std::size_t NothrowAllocationCount();
 // `and_after`, every later one too). The scenario must clean up after itself.
 template <typename F>
 std::size_t SweepAllocFailures(F scenario, bool and_after = false) {
+  ScopedPoolOff pool_off;  // the counting run must see what the sweep fails
   std::size_t before = NothrowAllocationCount();
   scenario();
   std::size_t count = NothrowAllocationCount() - before;

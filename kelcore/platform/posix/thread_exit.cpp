@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "kelcore/msg/object_pool.h"
 #include "kelcore/sync/thread.h"
 
 namespace kelsys {
@@ -12,26 +13,32 @@ namespace {
 struct ThreadCache {
   void *object;
   unsigned long epoch;
+  void *pool;
 };
 
 // Trivially constructed and destroyed, so it stays readable while the
 // thread-specific destructors below run at thread exit. Initial-exec: the
 // last error reads it on every call, and the general model's lookup
-// function would cost more than everything else there together; sixteen
-// bytes fit the static TLS reserve even when the library is loaded late.
+// function would cost more than everything else there together (and the
+// block pool on every message and parameter); 24 bytes fit the static TLS
+// reserve even when the library is loaded late.
 #if defined(__GNUC__)
 __attribute__((tls_model("initial-exec")))
 #endif
-thread_local ThreadCache t_cache = {nullptr, 0};
+thread_local ThreadCache t_cache = {nullptr, 0, nullptr};
 
 void OnThreadExit(void *) {
   // Should a slot's destructor callback bring more automatic objects to
   // life than DeleteAutoThreadObject settles, WatchThreadExit arms the key
   // again and the system calls us once more.
   tTHREAD::DeleteAutoThreadObject();
+  kelcore_internal::ReleaseThreadPool();
 }
 
-void OnProcessExit() { tTHREAD::DeleteAutoThreadObject(); }
+void OnProcessExit() {
+  tTHREAD::DeleteAutoThreadObject();
+  kelcore_internal::ReleaseThreadPool();
+}
 
 struct ExitKey {
   pthread_key_t key;
@@ -65,6 +72,10 @@ void SetThreadCache(void *object, unsigned long epoch) {
 }
 
 void CallInForkChild(void (*fn)()) { pthread_atfork(nullptr, nullptr, fn); }
+
+void *GetPoolSlot() { return t_cache.pool; }
+
+void SetPoolSlot(void *pool) { t_cache.pool = pool; }
 
 void WatchThreadExit() {
   ExitKey &k = Key();

@@ -4,12 +4,14 @@
 #if !defined(KELCORE_STATIC)
 
 #include "kelcore/platform/types.h"
+#include "kelcore/msg/object_pool.h"
 #include "kelcore/sync/thread.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   // Nothing to do on attach: thread objects are created on first use.
   if (reason == DLL_THREAD_DETACH || reason == DLL_PROCESS_DETACH) {
     tTHREAD::DeleteAutoThreadObject();
+    kelcore_internal::ReleaseThreadPool();
   }
   return TRUE;
 }

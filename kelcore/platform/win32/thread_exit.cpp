@@ -4,19 +4,21 @@
 #include <cstdlib>
 
 #include "kelcore/platform/types.h"
+#include "kelcore/msg/object_pool.h"
 #include "kelcore/sync/thread.h"
 
 namespace kelsys {
 namespace {
 
-// Two system TLS indexes rather than a C++ thread_local: their values stay
+// System TLS indexes rather than C++ thread_locals: their values stay
 // valid until the thread is gone, including while DllMain or the TLS
 // callback runs on thread detach, whatever order the runtime's own
 // per-thread clean-up takes.
 struct CacheIndexes {
   DWORD object;
   DWORD epoch;
-  CacheIndexes() : object(::TlsAlloc()), epoch(::TlsAlloc()) {}
+  DWORD pool;
+  CacheIndexes() : object(::TlsAlloc()), epoch(::TlsAlloc()), pool(::TlsAlloc()) {}
 };
 
 const CacheIndexes &Indexes() {
@@ -26,14 +28,20 @@ const CacheIndexes &Indexes() {
 }
 
 #if defined(KELCORE_STATIC)
-void OnProcessExit() { tTHREAD::DeleteAutoThreadObject(); }
+void OnProcessExit() {
+  tTHREAD::DeleteAutoThreadObject();
+  kelcore_internal::ReleaseThreadPool();
+}
 
 // A program linked with the static library gets no DllMain of ours, so a
 // TLS callback of the program sees threads end instead. The process end is
 // left to the atexit handler, which runs before static objects are
 // destroyed.
 void NTAPI OnTlsCallback(PVOID, DWORD reason, PVOID) {
-  if (reason == DLL_THREAD_DETACH) tTHREAD::DeleteAutoThreadObject();
+  if (reason == DLL_THREAD_DETACH) {
+    tTHREAD::DeleteAutoThreadObject();
+    kelcore_internal::ReleaseThreadPool();
+  }
 }
 #endif
 
@@ -59,6 +67,19 @@ void SetThreadCache(void *object, unsigned long epoch) {
 }
 
 void CallInForkChild(void (*)()) {}
+
+void *GetPoolSlot() {
+  DWORD saved = ::GetLastError();
+  void *pool = ::TlsGetValue(Indexes().pool);
+  ::SetLastError(saved);
+  return pool;
+}
+
+void SetPoolSlot(void *pool) {
+  DWORD saved = ::GetLastError();
+  ::TlsSetValue(Indexes().pool, pool);
+  ::SetLastError(saved);
+}
 
 #if defined(KELCORE_STATIC)
 void WatchThreadExit() {
