@@ -254,6 +254,8 @@ void tLOGICAL_FILE::SetBuffer(unsigned int size, void *memory) {
   tOBJECT_LOCK hold(*this);
   tPHYFILEIOOBJ &io = *this;
   tBUFFER &b = buffer_;
+  // The owned block of this size stays in use, window and all.
+  if (b.owned_ && memory == nullptr && size == b.size_) return;
   const int buffered = b.memory_ != nullptr;
   // An open file's window is written back and emptied first: afterwards
   // the I/O facet stands at the logical position and nothing is pending.
