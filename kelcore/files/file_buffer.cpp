@@ -146,7 +146,7 @@ unsigned int tLOGICAL_FILE::Read(void *buf, unsigned long count, unsigned long *
   if (b.memory_ != nullptr && count <= b.valid_ - b.cursor_) {
     if (count == 1) {
       *static_cast<unsigned char *>(buf) = b.memory_[b.cursor_];
-    } else {
+    } else if (count != 0) {
       std::memcpy(buf, b.memory_ + b.cursor_, count);
     }
     b.cursor_ += static_cast<unsigned int>(count);
