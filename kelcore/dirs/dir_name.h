@@ -12,7 +12,18 @@
 
 namespace keldirs {
 
-// Ends `name` with its preferred separator unless it ends a location
+// The separator a name already uses (its last one), else the convention's
+// preferred one: a native POSIX path ("/tmp/x") goes on with "/", a DOS
+// path ("C:\x") with "\".
+inline char SeparatorOf(const tPHYFILENAMEOBJ &name) {
+  const char *text = name.GetName();
+  for (std::size_t i = std::strlen(text); i > 0; --i) {
+    if (name.PathChar(text[i - 1])) return text[i - 1];
+  }
+  return name.PathChar();
+}
+
+// Ends `name` with its separator (SeparatorOf) unless it ends a location
 // prefix already or has no room left; non-zero when it ends with one
 // afterwards. GetName returns the convention's writable buffer (_GetName),
 // which holds GetMaxLen() characters; nothing else of the name changes
@@ -24,7 +35,7 @@ inline int EndWithPathChar(tPHYFILENAMEOBJ &name) {
   if (len == 0) return 0;
   if (name.PathSep(text[len - 1])) return 1;
   if (len >= name.GetMaxLen()) return 0;
-  text[len] = name.PathChar();
+  text[len] = SeparatorOf(name);
   text[len + 1] = '\0';
   return 1;
 }

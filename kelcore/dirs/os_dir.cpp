@@ -139,7 +139,9 @@ unsigned int tOSDIRIO::Read(tDIRFINDINFO &info) {
 
   // The directory's name, a separator unless it ends a location already,
   // and the entry's name: what SetLocation(name, 0) makes of a bare file
-  // name, composed once instead of through a location object per entry.
+  // name, composed once instead of through a location object per entry,
+  // and with the separator the directory's name uses, so that native
+  // POSIX names stay native.
   const char *dir = GetName();
   std::size_t dirLen = std::strlen(dir), fileLen = std::strlen(file);
   char full[2 * MAX_PATH + 2];
@@ -147,7 +149,7 @@ unsigned int tOSDIRIO::Read(tDIRFINDINFO &info) {
   if (dirLen + fileLen + 1 < sizeof full) {
     std::memcpy(full, dir, dirLen);
     n = dirLen;
-    if (n != 0 && !PathSep(full[n - 1])) full[n++] = PathChar();
+    if (n != 0 && !PathSep(full[n - 1])) full[n++] = keldirs::SeparatorOf(*this);
     std::memcpy(full + n, file, fileLen + 1);
     n += fileLen;
   }

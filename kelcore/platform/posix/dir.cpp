@@ -14,6 +14,7 @@
 #include <cstring>
 #include <new>
 
+#include "kelcore/platform/find_pattern.h"
 #include "kelcore/platform/posix/file_attributes.h"
 #include "kelcore/platform/posix/native_name.h"
 
@@ -29,91 +30,6 @@ bool NativeName(LPCSTR name, char (&out)[kNativeNameSize]) {
   }
   return true;
 }
-
-// --- Win32 pattern rules ----------------------------------------------------
-
-// A pattern is matched as Windows matches it once FindFirstFile has turned
-// it into the system's wildcards: `?` is DOS_QM, `*` before a dot DOS_STAR,
-// a dot before `?`, `*` or the end DOS_DOT, any other `*` a plain star.
-enum : char { kStar = 1, kDosStar = 2, kDosQm = 3, kDosDot = 4 };
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-class Pattern {
- public:
-  // False when the pattern is longer than a name can be.
-  bool Set(const char *mask) {
-    std::size_t n = std::strlen(mask);
-    if (n >= sizeof ops_) return false;
-    all_ = std::strcmp(mask, "*") == 0 || std::strcmp(mask, "*.*") == 0;
-    len_ = n;
-    for (std::size_t i = 0; i < n; ++i) {
-      char c = mask[i], next = mask[i + 1];
-      if (c == '?') {
-        ops_[i] = kDosQm;
-      } else if (c == '*') {
-        ops_[i] = next == '.' ? kDosStar : kStar;
-      } else if (c == '.' && (next == '?' || next == '*' || next == '\0')) {
-        ops_[i] = kDosDot;
-      } else {
-        ops_[i] = Lower(c);
-      }
-    }
-    return true;
-  }
-
-  bool Matches(const char *name) const {
-    if (all_) return true;
-    std::size_t len = std::strlen(name);
-    if (len >= sizeof ops_) return false;
-    const char *dot = std::strrchr(name, '.');
-    // Positions already known not to match: at most one visit each, so the
-    // time is bounded by the product of the lengths whatever the pattern.
-    unsigned char failed[(sizeof ops_ + 1) * (sizeof ops_ + 1) / 8 + 1];
-    std::size_t bits = (len_ + 1) * (len + 1);
-    std::memset(failed, 0, bits / 8 + 1);
-    return Match(0, 0, name, len, dot != nullptr ? static_cast<std::size_t>(dot - name) : len,
-                 failed);
-  }
-
- private:
-  bool Match(std::size_t p, std::size_t n, const char *name, std::size_t len,
-             std::size_t lastDot, unsigned char *failed) const {
-    std::size_t bit = p * (len + 1) + n;
-    if (failed[bit / 8] & (1u << (bit % 8))) return false;
-    bool ok;
-    if (p == len_) {
-      ok = n == len;
-    } else {
-      char op = ops_[p];
-      if (op == kStar || op == kDosStar) {
-        // A DOS_STAR never consumes the name's last dot.
-        ok = Match(p + 1, n, name, len, lastDot, failed) ||
-             (n < len && !(op == kDosStar && n == lastDot) &&
-              Match(p, n + 1, name, len, lastDot, failed));
-      } else if (op == kDosQm) {
-        if (n == len || name[n] == '.') {
-          std::size_t q = p;
-          while (q < len_ && ops_[q] == kDosQm) ++q;
-          ok = Match(q, n, name, len, lastDot, failed);
-        } else {
-          ok = Match(p + 1, n + 1, name, len, lastDot, failed);
-        }
-      } else if (op == kDosDot) {
-        ok = n == len ? Match(p + 1, n, name, len, lastDot, failed)
-             : name[n] == '.' && Match(p + 1, n + 1, name, len, lastDot, failed);
-      } else {
-        ok = n < len && Lower(name[n]) == op && Match(p + 1, n + 1, name, len, lastDot, failed);
-      }
-    }
-    if (!ok) failed[bit / 8] = static_cast<unsigned char>(failed[bit / 8] | (1u << (bit % 8)));
-    return ok;
-  }
-
-  char ops_[MAX_PATH];
-  std::size_t len_ = 0;
-  bool all_ = false;
-};
 
 // --- listings ---------------------------------------------------------------
 
@@ -142,7 +58,7 @@ class FindHandle : public HandleObject {
   }
 
   // Reads the directory; false with the last error set.
-  bool Load(const Pattern &pattern) {
+  bool Load(const FindPattern &pattern) {
     for (;;) {
       errno = 0;
       struct dirent *e = ::readdir(dir_);
@@ -316,7 +232,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *data) {
     *slash = '\0';
     dirPath = path;
   }
-  Pattern match;
+  FindPattern match;
   if (*mask == '\0' || !match.Set(mask)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
