@@ -10,6 +10,7 @@
 #include "kelcore/error/os_error.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/msg/message.h"
+#include "kelcore/physical/os/attribute_word.h"
 #include "kelcore/platform/dir.h"
 #include "kelcore/sync/thread.h"
 
@@ -38,13 +39,6 @@ const unsigned int cNOT_A_DIR = 0xF005;
 const unsigned int cSTATUS_NOT_FOUND = 1;
 const unsigned int cSTATUS_FAILURE = 0xFFFFFFFFu;
 
-unsigned int AttributeWord(DWORD attrs) {
-  if (attrs == FILE_ATTRIBUTE_NORMAL) return tFILEDEFS::ATTR_FILE;
-  unsigned int word =
-      (attrs & FILE_ATTRIBUTE_DIRECTORY) ? tFILEDEFS::ATTR_DIRECTORY : tFILEDEFS::ATTR_FILE;
-  if (attrs & FILE_ATTRIBUTE_ARCHIVE) word |= tFILEDEFS::ATTR_ARCHIVE;
-  return word;
-}
 
 }  // namespace
 
@@ -134,7 +128,7 @@ unsigned int tOSDIRIO::Read(tDIRFINDINFO &info) {
       break;
     }
   }
-  info.Kind = AttributeWord(l.data.dwFileAttributes);
+  info.Kind = kelos::AttributeWord(l.data.dwFileAttributes);
   info.ShortName.SetName(l.data.cAlternateFileName);
 
   // The directory's name, a separator unless it ends a location already,
@@ -213,7 +207,7 @@ unsigned int tOSDIRSYS::Create() {
     // normal case here and leaves no message behind.
     DWORD attrs = GetFileAttributesA(name);
     if (attrs != INVALID_FILE_ATTRIBUTES) {
-      code = (AttributeWord(attrs) & ATTR_DIRECTORY) ? cDIR_EXISTS : cFILE_EXISTS;
+      code = (kelos::AttributeWord(attrs) & ATTR_DIRECTORY) ? cDIR_EXISTS : cFILE_EXISTS;
     } else {
       DWORD err = GetLastError();
       if (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND) {

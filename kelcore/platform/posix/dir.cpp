@@ -187,6 +187,8 @@ class FindHandle : public HandleObject {
         full[pathLen_] = '/';
         std::memcpy(full + pathLen_ + 1, name, len + 1);
         attrs = ReadXattrBits(full, directory);
+      } else {
+        attrs = directory ? 0 : FILE_ATTRIBUTE_ARCHIVE;  // what an unmarked entry has
       }
       if (directory) {
         attrs |= FILE_ATTRIBUTE_DIRECTORY;
