@@ -4,6 +4,9 @@
 // sizes as a listing does), FindFirstFile on Windows, and std::filesystem's
 // directory_iterator and remove_all.
 //
+// Std_ReaddirLstatXattr adds the extended attribute a POSIX listing reads
+// for the archive flag: what tOSDIR's listing cannot go below there.
+//
 // The listing benchmarks walk the same directory (kept in the page cache)
 // and count the entries they see; the deletion benchmarks rebuild the tree
 // outside the timed part of each iteration.
@@ -25,6 +28,9 @@
 #  include <fcntl.h>
 #  include <sys/stat.h>
 #  include <unistd.h>
+#  if defined(__linux__)
+#    include <sys/xattr.h>
+#  endif
 #endif
 
 namespace {
@@ -154,6 +160,33 @@ void Std_ReaddirLstat(benchmark::State &state) {
   Report(state, entries);
 }
 BENCHMARK(Std_ReaddirLstat)->Unit(benchmark::kMillisecond);
+
+#if defined(__linux__)
+// The system calls a POSIX listing cannot do without: the names, lstat for
+// kind, size, times and read-only, and the extended attribute that keeps
+// the archive flag. The floor of Kel_OsDir_List.
+void Std_ReaddirLstatXattr(benchmark::State &state) {
+  long entries = 0;
+  const std::string dir = ListedDir() + "/";
+  for (auto _ : state) {
+    entries = 0;
+    DIR *d = opendir(dir.c_str());
+    struct stat st;
+    char value[16];
+    std::string path;
+    while (struct dirent *e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      path.assign(dir).append(e->d_name);
+      getxattr(path.c_str(), "user.kelcore.attrib", value, sizeof value);
+      ++entries;
+    }
+    closedir(d);
+  }
+  Report(state, entries);
+}
+BENCHMARK(Std_ReaddirLstatXattr)->Unit(benchmark::kMillisecond);
+#endif
 #endif
 
 void Std_DirectoryIterator(benchmark::State &state) {
