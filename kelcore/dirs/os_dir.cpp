@@ -74,6 +74,14 @@ unsigned int tOSDIRIO::Report(unsigned int msgNo, unsigned int osError) {
   return tOSERR::ToStatus(static_cast<int>(osError));
 }
 
+// The search's own failures name the pattern searched, not the directory.
+unsigned int tOSDIRIO::ReportPattern(unsigned int msgNo, unsigned int osError) {
+  tMSG *msg = tOSERR::Make(msgNo, static_cast<int>(osError));
+  *msg << static_cast<tPARAMETER *>(new (std::nothrow) tPARM_FILENAME(listing_->pattern));
+  tTHREAD::SetLastError(msg);
+  return tOSERR::ToStatus(static_cast<int>(osError));
+}
+
 int tOSDIRIO::IsOpen() { return listing_ != nullptr ? 1 : 0; }
 
 unsigned int tOSDIRIO::Open() {
@@ -117,10 +125,7 @@ unsigned int tOSDIRIO::Read(tDIRFINDINFO &info) {
     }
     if (err != NO_ERROR) {
       l.error = err;
-      tMSG *msg = tOSERR::Make(cMSG_READ, static_cast<int>(err));
-      *msg << static_cast<tPARAMETER *>(new (std::nothrow) tPARM_FILENAME(l.pattern));
-      tTHREAD::SetLastError(msg);
-      return tOSERR::ToStatus(static_cast<int>(err));
+      return ReportPattern(cMSG_READ, err);
     }
     file = l.data.cFileName;
     if (!((l.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && file[0] == '.' &&
@@ -164,13 +169,7 @@ unsigned int tOSDIRIO::Read(tDIRFINDINFO &info) {
 unsigned int tOSDIRIO::Close() {
   if (listing_ == nullptr) return Report(cMSG_CLOSE, ERROR_INVALID_HANDLE);
   if (listing_->handle != INVALID_HANDLE_VALUE) {
-    if (!FindClose(listing_->handle)) {
-      DWORD err = GetLastError();
-      tMSG *msg = tOSERR::Make(cMSG_CLOSE, static_cast<int>(err));
-      *msg << static_cast<tPARAMETER *>(new (std::nothrow) tPARM_FILENAME(listing_->pattern));
-      tTHREAD::SetLastError(msg);
-      return tOSERR::ToStatus(static_cast<int>(err));
-    }
+    if (!FindClose(listing_->handle)) return ReportPattern(cMSG_CLOSE, GetLastError());
     listing_->handle = INVALID_HANDLE_VALUE;
   }
   Release();

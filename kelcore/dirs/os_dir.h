@@ -96,6 +96,7 @@ class KELCORE_API tOSDIRIO : public virtual tPHYDIRIOOBJ {
   tOSDIRIO &operator=(const tOSDIRIO &);
 
   unsigned int Report(unsigned int msgNo, unsigned int osError);
+  unsigned int ReportPattern(unsigned int msgNo, unsigned int osError);
   // The system's attribute bits of the entry Read returned last.
   unsigned long _LastAttributes() const;
   // Non-zero when the listing ended because its directory is not there:
