@@ -11,10 +11,12 @@ namespace kelos {
 // FILE_ATTRIBUTE_NORMAL alone is a file; otherwise a directory when the
 // directory bit is set, else a file; plus the archive flag.
 inline unsigned int AttributeWord(kelsys::DWORD attrs) {
-  if (attrs == kelsys::FILE_ATTRIBUTE_NORMAL) return tFILEDEFS::ATTR_FILE;
-  unsigned int word = (attrs & kelsys::FILE_ATTRIBUTE_DIRECTORY) ? tFILEDEFS::ATTR_DIRECTORY
-                                                                 : tFILEDEFS::ATTR_FILE;
-  if (attrs & kelsys::FILE_ATTRIBUTE_ARCHIVE) word |= tFILEDEFS::ATTR_ARCHIVE;
+  // Unqualified: on Windows the names are the system's macros.
+  using namespace kelsys;
+  if (attrs == FILE_ATTRIBUTE_NORMAL) return tFILEDEFS::ATTR_FILE;
+  unsigned int word =
+      (attrs & FILE_ATTRIBUTE_DIRECTORY) ? tFILEDEFS::ATTR_DIRECTORY : tFILEDEFS::ATTR_FILE;
+  if (attrs & FILE_ATTRIBUTE_ARCHIVE) word |= tFILEDEFS::ATTR_ARCHIVE;
   return word;
 }
 
