@@ -12,6 +12,7 @@
 #include "kelcore/error/os_error.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/msg/message.h"
+#include "kelcore/physical/os/attribute_word.h"
 #include "kelcore/platform/file.h"
 #include "kelcore/sync/thread.h"
 #include "kelcore/time/datetime.h"
@@ -527,14 +528,6 @@ unsigned int tOSFILESYS::Rename(tPHYFILENAMEOBJ const &newName) {
 }
 
 namespace {
-unsigned int AttributeWord(DWORD attrs) {
-  if (attrs == FILE_ATTRIBUTE_NORMAL) return tFILEDEFS::ATTR_FILE;
-  unsigned int word =
-      (attrs & FILE_ATTRIBUTE_DIRECTORY) ? tFILEDEFS::ATTR_DIRECTORY : tFILEDEFS::ATTR_FILE;
-  if (attrs & FILE_ATTRIBUTE_ARCHIVE) word |= tFILEDEFS::ATTR_ARCHIVE;
-  return word;
-}
-
 unsigned int PermissionWord(DWORD attrs) {
   unsigned int word = (attrs & FILE_ATTRIBUTE_READONLY) ? 0555 : 0777;
   if (attrs & FILE_ATTRIBUTE_HIDDEN) word |= tFILEDEFS::PERM_HIDDEN;
@@ -546,7 +539,7 @@ unsigned int PermissionWord(DWORD attrs) {
 unsigned int tOSFILESYS::GetAttributes(unsigned int *attributes) {
   DWORD attrs = GetFileAttributesA(GetName());
   if (attrs == INVALID_FILE_ATTRIBUTES) return Report(cMSG_GET_ATTRIBUTES, GetLastError());
-  if (attributes != nullptr) *attributes = AttributeWord(attrs);
+  if (attributes != nullptr) *attributes = kelos::AttributeWord(attrs);
   return 0;
 }
 
@@ -555,7 +548,7 @@ unsigned int tOSFILESYS::SetAttributes(unsigned int attributes, unsigned int mas
   if (mask != 0xFFFFFFFFu) {
     DWORD attrs = GetFileAttributesA(GetName());
     if (attrs == INVALID_FILE_ATTRIBUTES) return Report(cMSG_SET_ATTRIBUTES, GetLastError());
-    word = (AttributeWord(attrs) & ~mask) | (attributes & mask);
+    word = (kelos::AttributeWord(attrs) & ~mask) | (attributes & mask);
   }
   // FILE_ATTRIBUTE_NORMAL is how "no attribute at all" is spelled.
   DWORD value = (word & ATTR_ARCHIVE) ? FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_NORMAL;

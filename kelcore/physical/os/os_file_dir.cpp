@@ -1,18 +1,38 @@
-// Where operating-system files meet operating-system directories: the one
-// factory of tOSFILE that makes a directory object.
+// Where operating-system files meet operating-system directories: the
+// factories of either back end that make an object of the other.
 #include <new>
 
-#include "kelcore/error/os_error.h"
+#include "kelcore/dirs/os_dir.h"
+#include "kelcore/msg/message.h"
 #include "kelcore/physical/os/os_file.h"
-#include "kelcore/platform/types.h"
 #include "kelcore/sync/thread.h"
 
-// Until the operating-system directory back end is part of the library,
-// there is no directory object to make: the request fails as a call the
-// system does not provide (status 0xFFFFFFFF) and *out is null.
+namespace {
+
+// A new `Made` in `*out`; without memory, or with nowhere to put it, *out
+// (if any) is null, the last error is the out-of-memory message and the
+// result 0xFFFFFFFF.
+template <class Made, class Out>
+unsigned int AllocCompat(Out **out) {
+  Made *made = out != nullptr ? new (std::nothrow) Made : nullptr;
+  if (out != nullptr) *out = made;
+  if (made == nullptr) {
+    tTHREAD::SetLastError(tERRMSG::OutOfMemory);
+    return 0xFFFFFFFFu;
+  }
+  return 0;
+}
+
+}  // namespace
+
 unsigned int tOSFILE::AllocCompatDirObj(tPHYSICAL_DIR **out) const {
-  if (out != nullptr) *out = nullptr;
-  const int code = 120;  // ERROR_CALL_NOT_IMPLEMENTED
-  tTHREAD::SetLastError(AddErrorContext(tOSERR::Make(0, code)));
-  return tOSERR::ToStatus(code);
+  return AllocCompat<tOSDIR>(out);
+}
+
+unsigned int tOSDIR::AllocCompatFileObj(tPHYSICAL_FILE **out) const {
+  return AllocCompat<tOSFILE>(out);
+}
+
+unsigned int tOSDIR::AllocCompatDirObj(tPHYSICAL_DIR **out) const {
+  return AllocCompat<tOSDIR>(out);
 }

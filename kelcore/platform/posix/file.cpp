@@ -19,6 +19,7 @@
 #include <mutex>
 #include <new>
 
+#include "kelcore/platform/posix/file_attributes.h"
 #include "kelcore/platform/posix/name_resolver.h"
 #include "kelcore/platform/posix/native_name.h"
 
@@ -394,6 +395,8 @@ bool XattrUnsupported(int err) {
   return err == ENOTSUP || err == EOPNOTSUPP || err == EPERM || err == ENOSYS;
 }
 
+}  // namespace
+
 DWORD ReadXattrBits(const char *path, bool directory) {
 #if defined(__linux__)
   char buf[16];
@@ -405,6 +408,8 @@ DWORD ReadXattrBits(const char *path, bool directory) {
   return DefaultXattrBits(directory);
 #endif
 }
+
+namespace {
 
 // 0, or an errno value for a failure worth reporting.
 int WriteXattrBits(const char *path, int fd, DWORD bits, bool directory) {
