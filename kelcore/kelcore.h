@@ -8,6 +8,7 @@
 
 #include "kelcore/platform/export.h"
 
+#include "kelcore/app/application.h"
 #include "kelcore/app/os_calls.h"
 #include "kelcore/catalog/catalog.h"
 #include "kelcore/catalog/catalog_lookup.h"
@@ -16,6 +17,7 @@
 #include "kelcore/error/os_error.h"
 #include "kelcore/error/status.h"
 #include "kelcore/error/util.h"
+#include "kelcore/log/block_trace.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/msg/parameter.h"
