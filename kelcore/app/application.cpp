@@ -33,6 +33,10 @@ const char *EnvOrExecName(tPCFILENAME &name, const char *var, const char *ext) {
     name.SetName(tAPP::pAppFile);
     name.SetExtension(ext);
     name.SetLocation(tOSSYSCALLS::GetExecDir(), 0);
+    // The directory is absolute already; this only makes the composed
+    // name a native path on POSIX ("/opt/bin/tool.cat", not
+    // "/opt/bin\tool.cat"), as it shows in messages.
+    name.FullyQualify();
   }
   return name.GetName();
 }

@@ -74,10 +74,12 @@ tLOGMGR::~tLOGMGR() {
 void tLOGMGR::Start(std::ostream &stream, unsigned int levels, const char *classNames) {
   pLogFile = &stream;
   if (pSyncObj == nullptr) SetSyncObj(new (std::nothrow) tINTRA_PROCESS_LOCK());
+  // Nothing the catalog lookups of the trace formats record may reach the
+  // log before its start line.
+  Processing = 1;
   LoadStrings();
   pClassNames = classNames;
   LevelMask = levels;
-  Processing = 1;
   WriteTimeStamp(1);
   WriteLevel();
   Processing = 0;
