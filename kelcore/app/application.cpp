@@ -281,7 +281,7 @@ const tPHYFILENAMEOBJ &tOSSYSCALLS::GetExecDir() {
 tCONSOLE_APP::tCONSOLE_APP(unsigned int argc, const char **argv, const char *name,
                            const char *file, const char *version)
     : tAPP(argc, argv, name, file, version),
-      out_(kelsys::GetStdHandle(kelsys::STD_OUTPUT_HANDLE)) {}
+      out_(kelsys::GetStdHandle(kelsys::kStdOutput)) {}
 
 tCONSOLE_APP::~tCONSOLE_APP() {}
 

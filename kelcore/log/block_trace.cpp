@@ -42,16 +42,7 @@ class LogLock {
 
 }  // namespace
 
-tBTRACE::tBTRACE(tMSG &msg, unsigned int levels) : msg_(nullptr), active_(0), depth_(0) {
-  Begin(&msg, nullptr, levels);
-}
-
-tBTRACE::tBTRACE(const char *text, unsigned int levels) : msg_(nullptr), active_(0), depth_(0) {
-  Begin(nullptr, text, levels);
-}
-
 void tBTRACE::Begin(tMSG *msg, const char *text, unsigned int levels) {
-  if (tLOGMGR::pLogFile == nullptr) return;
   const unsigned int requested = levels | tLOGDEFS::eTRACE;
   // A trace refused by its levels that silences nothing changes no state:
   // it is refused here, before the thread's object and the lock, so that a
@@ -67,6 +58,7 @@ void tBTRACE::Begin(tMSG *msg, const char *text, unsigned int levels) {
   if (!enabled) {
     state->suppressed = 1;
     state->suppressor = this;
+    active_ = kSILENCING;
     return;
   }
   depth_ = ++state->depth;
@@ -79,12 +71,14 @@ void tBTRACE::Begin(tMSG *msg, const char *text, unsigned int levels) {
   state->suppressor = nullptr;
   Trace(tLOGMGR::pEnterStr, kellog::eTRACE_ENTER);
   state->suppressed = 0;
-  active_ = 1;
+  active_ = kACTIVE;
 }
 
-tBTRACE::~tBTRACE() {
-  if (!active_) {
-    if (tLOGMGR::pLogFile == nullptr || tTHREAD::GetThreadObj() == nullptr) return;
+void tBTRACE::End() {
+  if (active_ == kSILENCING) {
+    // Lifted even when logging stopped meanwhile: a thread whose traces
+    // stayed silenced for good would log nothing after a new Start.
+    if (tTHREAD::GetThreadObj() == nullptr) return;
     TraceState *state = static_cast<TraceState *>(g_trace_slot.GetPtr());
     if (state != nullptr && state->suppressed != 0 && state->suppressor == this) {
       state->suppressed = 0;

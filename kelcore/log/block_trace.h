@@ -17,6 +17,7 @@
 #ifndef KELCORE_LOG_BLOCK_TRACE_H
 #define KELCORE_LOG_BLOCK_TRACE_H
 
+#include "kelcore/log/log_manager.h"
 #include "kelcore/platform/export.h"
 
 class tMSG;
@@ -27,21 +28,35 @@ class KELCORE_API tBTRACE {
   // message over and disposes of it at its end, so it must be disposable
   // (allocated with new, or static); an inactive one leaves it to the
   // caller, who cannot tell which happened: prefer the text form.
-  tBTRACE(tMSG &msg, unsigned int levels);
+  // Inline, like the destructor, so that a trace while there is no log
+  // costs a test and no call.
+  tBTRACE(tMSG &msg, unsigned int levels) : msg_(nullptr), active_(0), depth_(0) {
+    if (tLOGMGR::pLogFile != nullptr) Begin(&msg, nullptr, levels);
+  }
   // Traces the block under `text` (copied when the trace is active).
-  tBTRACE(const char *text, unsigned int levels);
-  ~tBTRACE();
+  tBTRACE(const char *text, unsigned int levels) : msg_(nullptr), active_(0), depth_(0) {
+    if (tLOGMGR::pLogFile != nullptr) Begin(nullptr, text, levels);
+  }
+  ~tBTRACE() {
+    if (active_ != 0) End();
+  }
 
  private:
   tBTRACE(const tBTRACE &);
   tBTRACE &operator=(const tBTRACE &);
 
+  // The constructor's and the destructor's work once logging is on.
   void Begin(tMSG *msg, const char *text, unsigned int levels);
+  void End();
   // Writes one line in `format` (null: the default format `msgId`).
   void Trace(const char *format, unsigned int msgId);
 
+  // The values of active_ besides 0: wrote its entry line and will write
+  // its exit line; silences the traces within it until it ends.
+  enum { kACTIVE = 1, kSILENCING = 2 };
+
   tMSG *msg_;            // names the block; owned while active
-  int active_;           // wrote its entry line, will write its exit line
+  int active_;           // 0, kACTIVE or kSILENCING
   unsigned int depth_;   // its nesting depth in the thread
 };
 

@@ -48,6 +48,12 @@ BOOL WriteConsoleA(HANDLE console, const void *buffer, DWORD chars, DWORD *writt
 DWORD GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
 #endif
 
+// The standard handles' numbers for GetStdHandle, by names that are no
+// macros on Windows.
+const DWORD kStdInput = STD_INPUT_HANDLE;
+const DWORD kStdOutput = STD_OUTPUT_HANDLE;
+const DWORD kStdError = STD_ERROR_HANDLE;
+
 // Writes `length` bytes of `text` to `out`, a standard handle, so that they
 // reach wherever it leads (a console, a file, a pipe). False when not every
 // byte could be written (the system's last error tells why).

@@ -32,10 +32,15 @@ namespace {
 using kelcore_test::ScopedEnv;
 using Lines = std::vector<std::string>;
 
+// Lines without their line ends: a log file is a text stream, whose line
+// end is "\r\n" on Windows.
 Lines SplitLines(const std::string &text) {
   Lines lines;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
   return lines;
 }
 

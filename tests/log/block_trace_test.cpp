@@ -28,8 +28,14 @@ Lines SplitLines(const std::string &text) {
   return lines;
 }
 
-// The C library's ctime text of `t` without its line end.
-std::string CTime(std::time_t t) { return std::string(std::ctime(&t)).substr(0, 24); }
+// The C library's ctime text of `t` without its line end. The log pads the
+// day with a blank as the C standard's layout does; Microsoft's runtime
+// pads it with a zero.
+std::string CTime(std::time_t t) {
+  std::string text = std::string(std::ctime(&t)).substr(0, 24);
+  if (text[8] == '0') text[8] = ' ';
+  return text;
+}
 
 // The line `prefix` + the local time, at `before` or a second after it.
 bool IsTimeLine(const std::string &line, const char *prefix, std::time_t before) {

@@ -4,11 +4,14 @@
 #include <cstdlib>
 #include <iostream>
 
+#include <fcntl.h>
+
 #if defined(_WIN32)
+#  include <io.h>
 #  include <windows.h>
 #else
-#  include <fcntl.h>
 #  include <unistd.h>
+#  define O_BINARY 0
 #endif
 
 namespace kelcore_test {
@@ -42,28 +45,25 @@ ScopedEnv::~ScopedEnv() {
 StdoutToFile::StdoutToFile(const std::string &path) {
   std::cout.flush();
   std::fflush(stdout);
-#if defined(_WIN32)
-  saved_ = GetStdHandle(STD_OUTPUT_HANDLE);
-  file_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  SetStdHandle(STD_OUTPUT_HANDLE, file_);
-#else
   saved_ = dup(1);
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
   dup2(fd, 1);
   close(fd);
+#if defined(_WIN32)
+  // The runtime's descriptor 1 and the system's standard handle both lead
+  // to the file: stdio and cout write through the one, the console calls
+  // through the other.
+  SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
 #endif
 }
 
 StdoutToFile::~StdoutToFile() {
   std::cout.flush();
   std::fflush(stdout);
-#if defined(_WIN32)
-  SetStdHandle(STD_OUTPUT_HANDLE, saved_);
-  CloseHandle(file_);
-#else
   dup2(saved_, 1);
   close(saved_);
+#if defined(_WIN32)
+  SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
 #endif
 }
 

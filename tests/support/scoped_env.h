@@ -44,12 +44,7 @@ class StdoutToFile {
   StdoutToFile &operator=(const StdoutToFile &) = delete;
 
  private:
-#if defined(_WIN32)
-  void *saved_ = nullptr;
-  void *file_ = nullptr;
-#else
-  int saved_ = -1;
-#endif
+  int saved_ = -1;  // the descriptor standard output had
 };
 
 }  // namespace kelcore_test
