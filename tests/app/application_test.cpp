@@ -31,18 +31,7 @@ namespace {
 
 using kelcore_test::ScopedEnv;
 using Lines = std::vector<std::string>;
-
-// Lines without their line ends: a log file is a text stream, whose line
-// end is "\r\n" on Windows.
-Lines SplitLines(const std::string &text) {
-  Lines lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
+using kelcore_test::SplitLines;
 
 tMSG *NewError(const char *text) { return new tMSGSTR(text, "test error", tMSG::eERROR); }
 

@@ -20,13 +20,7 @@ namespace {
 
 using kelcore_test::LogCapture;
 using Lines = std::vector<std::string>;
-
-Lines SplitLines(const std::string &text) {
-  Lines lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using kelcore_test::SplitLines;
 
 // The C library's ctime text of `t` without its line end. The log pads the
 // day with a blank as the C standard's layout does; Microsoft's runtime
