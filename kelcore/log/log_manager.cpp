@@ -69,6 +69,9 @@ tLOGMGR::~tLOGMGR() {
   pLeaveStr = nullptr;
   StringsLoaded = 0;
   SetSyncObj(nullptr);
+  // Not owned, but it may point into an environment that changes after
+  // the run.
+  pClassNames = nullptr;
 }
 
 void tLOGMGR::Start(std::ostream &stream, unsigned int levels, const char *classNames) {

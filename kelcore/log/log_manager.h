@@ -60,8 +60,8 @@ class KELCORE_API tLOGMGR {
  public:
   tLOGMGR();
   // Stops logging (stop line), frees the stamp and the block-trace formats,
-  // destroys the lock object and resets each to null, so that a later Start
-  // works as the first did.
+  // destroys the lock object and resets each to null, and the class labels
+  // too, so that a later Start works as the first did.
   virtual ~tLOGMGR();
 
   // Starts logging to `stream` (not owned) with the enabled level bits

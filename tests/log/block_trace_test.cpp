@@ -62,6 +62,7 @@ TEST(LogManager, BracketsEachRunWithStartLevelAndStopLinesAndCleansUp) {
   EXPECT_EQ(nullptr, tLOGMGR::pStampStr);
   EXPECT_EQ(nullptr, tLOGMGR::pEnterStr);
   EXPECT_EQ(nullptr, tLOGMGR::pLeaveStr);
+  EXPECT_EQ(nullptr, tLOGMGR::pClassNames);
   EXPECT_EQ(pending, tTHREAD::GetLastError());
   tTHREAD::SetLastError(static_cast<tMSG *>(nullptr));
   tLOGMGR::Stop();  // stopped already: nothing
