@@ -1,6 +1,8 @@
 #include "tools/kelmsgc/msgc.h"
 
 #include <cstring>
+#include <set>
+#include <utility>
 
 #include "kelcore/catalog/message_file_layout.h"
 
@@ -193,6 +195,10 @@ bool tCOMPILER::AddSource(const std::string &file, const std::string &src) {
   long long last_set = -1;
   long long last_msg = -1;
   char quote = 0;
+  // What this source defined: its deletions may not remove it (gencat
+  // deletes only from a catalog that exists before the source).
+  std::set<unsigned int> defined_sets;
+  std::set<std::pair<unsigned int, unsigned int>> defined_msgs;
 
   for (const tLINE &l : lines) {
     const std::string &s = l.text;
@@ -231,6 +237,8 @@ bool tCOMPILER::AddSource(const std::string &file, const std::string &src) {
         set = cDEFAULT_SET;
         last_set = -1;
         last_msg = -1;
+        defined_sets.clear();
+        defined_msgs.clear();
         continue;
       }
       if (word == "quote") {
@@ -257,6 +265,9 @@ bool tCOMPILER::AddSource(const std::string &file, const std::string &src) {
           return Fail(file, ln, "$" + word + " needs a set number from 0 to 4294967294");
         }
         if (word == "delset") {
+          if (defined_sets.count(id) != 0) {
+            return Fail(file, ln, "set " + std::to_string(id) + " is defined in this source");
+          }
           cat->sets.erase(id);
           continue;
         }
@@ -269,6 +280,7 @@ bool tCOMPILER::AddSource(const std::string &file, const std::string &src) {
         }
         set = id;
         last_set = id;
+        defined_sets.insert(id);
         last_msg = -1;
         cat->sets[id];
         continue;
@@ -308,6 +320,10 @@ bool tCOMPILER::AddSource(const std::string &file, const std::string &src) {
     if (cat == nullptr) return Fail(file, ln, "message before any $catalog");
     if (p == s.size()) {
       // A number alone deletes that message, as with gencat.
+      if (defined_msgs.count(std::make_pair(set, id)) != 0) {
+        return Fail(file, ln, "message " + std::to_string(id) + " of set " + std::to_string(set) +
+                                  " is defined in this source");
+      }
       auto found = cat->sets.find(set);
       if (found != cat->sets.end()) found->second.erase(id);
       continue;
@@ -334,6 +350,10 @@ bool tCOMPILER::AddSource(const std::string &file, const std::string &src) {
         closed = true;
         ++p;
         break;
+      }
+      if (c == quote && quote != 0) {
+        // gencat ends an unquoted text there, silently; better to say so.
+        return Fail(file, ln, "quote character inside an unquoted text; escape it");
       }
       if (c != '\\') {
         unsigned int cp;
@@ -383,6 +403,8 @@ bool tCOMPILER::AddSource(const std::string &file, const std::string &src) {
     }
     cat->sets[set][id] = body;
     last_msg = id;
+    defined_sets.insert(set);
+    defined_msgs.insert(std::make_pair(set, id));
   }
   return true;
 }
