@@ -10,7 +10,7 @@
 
 #include "kelcore/app/os_calls.h"
 #include "kelcore/catalog/catalog.h"
-#include "kelcore/catalog/catalog_lookup.h"
+#include "kelcore/catalog/message_file.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/error/error_list.h"
 #include "kelcore/error/os_error.h"
