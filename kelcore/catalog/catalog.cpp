@@ -234,7 +234,8 @@ unsigned int tMSGCAT::MapView() {
                            << kelmsgfmt::cCATALOG_FORMAT_VERSION;
       tTHREAD::SetLastError(msg);
       rc = cFAILURE;
-    } else if (!tVERSION::Match(version, version_)) {
+    } else if (version_ != nullptr && version_[0] != '\0' &&
+               !tVERSION::Match(version, version_)) {  // no version asked: any
       tMSG *msg = kelmsgfile::NewLibraryError(kelmsgfile::eCATALOG_VERSION);
       AddErrorContext(msg) << static_cast<const char *>(version)
                            << static_cast<const char *>(version_);
@@ -351,7 +352,10 @@ unsigned int tMSGCAT::FindMsg(unsigned int setId, unsigned int *msgId, unsigned 
   unsigned int rc;
   unsigned int p = state_.header.first_set;
   for (;;) {
-    if ((rc = NextSet(&p)) == cNOT_FOUND) return Fail(kelmsgfile::eSET_NOT_FOUND, 1, setId, 0);
+    if ((rc = NextSet(&p)) == cNOT_FOUND) {
+      Fail(kelmsgfile::eSET_NOT_FOUND, 1, setId, 0);
+      return cNOT_FOUND;
+    }
     if (rc != 0) return rc;
     if (state_.set_id == setId) break;
   }
@@ -361,7 +365,8 @@ unsigned int tMSGCAT::FindMsg(unsigned int setId, unsigned int *msgId, unsigned 
     if (SearchWindow(msgId, offset) == 0) return 0;
   }
   *msgId = wanted;
-  return Fail(kelmsgfile::eMSG_NOT_FOUND, 2, setId, wanted);
+  Fail(kelmsgfile::eMSG_NOT_FOUND, 2, setId, wanted);
+  return cNOT_FOUND;
 }
 
 unsigned int tMSGCAT::ReadText(unsigned int offset, char **text) {
@@ -440,7 +445,10 @@ unsigned int tMSGCAT::GetNextSetId(unsigned int setId, unsigned int *nextSetId) 
   tOBJECT_LOCK lock(*file);
   unsigned int p = state_.header.first_set, last = 0;
   for (;;) {
-    if ((rc = NextSet(&p)) == cNOT_FOUND) return Fail(kelmsgfile::eSET_NOT_FOUND, 1, last, 0);
+    if ((rc = NextSet(&p)) == cNOT_FOUND) {
+      Fail(kelmsgfile::eSET_NOT_FOUND, 1, last, 0);
+      return cNOT_FOUND;
+    }
     if (rc != 0) return rc;
     last = state_.set_id;
     if (state_.set_id >= setId) {
