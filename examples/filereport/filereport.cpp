@@ -41,9 +41,9 @@ enum eMSG {
   eTOTAL = 2    // %0 files, %1 bytes
 };
 const char *const kDefaults[] = {
-    "Usage: filereport FILE...",
+    "No file given. Usage: filereport FILE...",
     "%0: %1 bytes, %2 lines, modified %3",
-    "%0 files, %1 bytes in all",
+    "Total: %0 files, %1 bytes",
 };
 
 class tREPORTMSG : public tCATMSG {
@@ -68,7 +68,7 @@ class tFILEREPORT : public tCONSOLE_APP {
   unsigned int Main() {
     tBTRACE trace("report", 0);
     if (ArgC() < 2) {
-      tTHREAD::SetLastError(new tREPORTMSG(eUSAGE, tMSG::eSTOP));
+      tTHREAD::SetLastError(new tREPORTMSG(eUSAGE, tMSG::eERROR));
       return 0xFFFFFFFFu;
     }
     for (unsigned int i = 1; i < ArgC(); ++i) {

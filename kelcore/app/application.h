@@ -116,9 +116,6 @@ class KELCORE_API tAPP {
   tAPP(const tAPP &);
   tAPP &operator=(const tAPP &);
 
-  // Steps 2 to 6 of Run, with the run's message file and log.
-  int RunSteps(tSTDMSGFILE *msgFile, tSTDLOGFILE &logFile);
-
   unsigned int argc_;
   const char **argv_;
 };

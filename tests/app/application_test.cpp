@@ -19,11 +19,14 @@
 
 #include "kelcore/app/application.h"
 #include "kelcore/app/os_calls.h"
+#include "kelcore/catalog/catalog.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/names/file_name.h"
 #include "kelcore/sync/thread.h"
 #include "tests/support/alloc_failure.h"
+#include "tests/support/child_process.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/message_file.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
@@ -35,7 +38,17 @@ using kelcore_test::SplitLines;
 
 tMSG *NewError(const char *text) { return new tMSGSTR(text, "test error", tMSG::eERROR); }
 
-enum Step { kNone, kLog, kInit, kMain, kMainSilent };
+enum Step { kNone, kCatalog, kLog, kInit, kMain, kMainSilent };
+
+// Text 0 of set 0 of `catalog` in the registered message files, or "none".
+std::string CatalogText(const std::string &catalog) {
+  tMSGCAT cat(catalog.c_str(), "A.01.00", nullptr);
+  char *text = nullptr;
+  std::string found = cat.GetMsg(0, 0, &text) == 0 ? text : "none";
+  delete[] text;
+  tTHREAD::SetLastError(static_cast<tMSG *>(nullptr));
+  return found;
+}
 
 // Records what it is asked to display; fails at one step.
 class TestApp : public tCONSOLE_APP {
@@ -53,10 +66,12 @@ class TestApp : public tCONSOLE_APP {
   }
   unsigned int Initialize() { return Fail(kInit, "no init"); }
   unsigned int Main() {
+    catalog_text = CatalogText(std::string(pAppName) + " message catalog");
     if (fail_ == kMainSilent) return 5;  // fails without a last error
     return Fail(kMain, "no main");
   }
   mutable Lines shown;
+  std::string catalog_text;  // while Main runs
 
  private:
   unsigned int Fail(Step step, const char *text) {
@@ -77,32 +92,48 @@ class Application : public kelcore_test::TempDirTest {
 };
 
 TEST_F(Application, RunShowsTheLastErrorOfTheFailingStepAndStopsTheLog) {
-  const std::string log_name = tmp.File("run.log");
+  const std::string log_name = tmp.File("run.log"), cat_name = tmp.File("tool.cat");
   env.Set("LOGFILE", log_name.c_str()).Set("TRACELEVEL", "1");
+  const std::string source = "$catalog tool message catalog\n$version A.01.00\n$set 0\n0 hello\n";
+  ASSERT_TRUE(kelcore_test::WriteWholeFile(cat_name, kelcore_test::CompileCatalogs({source})));
   const struct {
     Step fail;
     int result;
     Lines shown;
   } cases[] = {{kNone, 0, {}},
+               {kCatalog, 1, {"0 Unable to open message catalog"}},
                {kLog, 1, {"2 no log"}},
                {kInit, 1, {"2 no init"}},
                {kMain, 1, {"2 no main"}},
                {kMainSilent, 1, {}}};
   for (const auto &c : cases) {
+    env.Set("MSGFILE", (c.fail == kCatalog ? tmp.File("missing.cat") : cat_name).c_str());
     TestApp app(c.fail);
     EXPECT_EQ(c.result, app.Run()) << c.fail;
     EXPECT_EQ(c.shown, app.shown) << c.fail;
-    EXPECT_EQ(nullptr, tLOGMGR::pLogFile);  // stopped on the way out
     // The program's last error is the one it left, not the display's.
     tMSG *last = tTHREAD::GetLastError();
-    EXPECT_STREQ(c.shown.empty() ? nullptr : c.shown[0].c_str() + 2, last ? last->Format() : nullptr);
-    tTHREAD::SetLastError(static_cast<tMSG *>(nullptr));
+    if (c.fail != kCatalog) {
+      EXPECT_STREQ(c.shown.empty() ? nullptr : c.shown[0].c_str() + 2, last ? last->Format() : nullptr);
+    }
+    // The message file was open while Main ran, and is closed now; the log
+    // is stopped.
+    EXPECT_EQ(c.fail == kCatalog || c.fail == kLog || c.fail == kInit ? "" : "hello",
+              app.catalog_text);
+    EXPECT_EQ("none", CatalogText("tool message catalog"));
+    EXPECT_EQ(nullptr, tLOGMGR::pLogFile);
   }
-  // Every run appended its own block to the one file.
+  // A name of 100 characters: the catalog's title is its first 79.
+  const std::string name(100, 'n');
+  ASSERT_TRUE(kelcore_test::WriteWholeFile(
+      cat_name, kelcore_test::CompileCatalogs({"$catalog " + name.substr(0, 79) + "\n$version A.01.00\n"})));
+  EXPECT_EQ(0, TestApp(kNone, name.c_str()).Run());
+  // Every run that got past the catalog appended its own block to the one
+  // file.
   std::string text;
   ASSERT_TRUE(kelcore_test::ReadWholeFile(log_name, &text));
   const Lines lines = SplitLines(text);
-  ASSERT_EQ(3u * 5, lines.size()) << text;
+  ASSERT_EQ(3u * 6, lines.size()) << text;
   for (std::size_t i = 0; i < lines.size(); i += 3) {
     EXPECT_EQ(">>>>>>>>>> ", lines[i].substr(0, 11));
     EXPECT_EQ("Logging level: 0x00000001", lines[i + 1]);
@@ -203,6 +234,33 @@ TEST_F(Application, ConsoleDisplayReachesARedirectedStandardOutputAndTheLog) {
   EXPECT_EQ("before disk C: full\nsecond\npending\n", text);
   EXPECT_EQ(Lines({"Displayed \"disk C: full\"", "Displayed \"second\"", "Displayed \"pending\""}),
             log.Lines());
+}
+
+// With the library's English texts registered, each severity has its
+// label. Run in a child process: a display keeps the texts it looked up for
+// the life of the process.
+KELCORE_CHILD_MAIN(labelled_display) {
+  kelcore_test::RegisteredMessageFile english(args.at(0));
+  kelcore_test::StdoutToFile redirect(args.at(1));
+  ConsoleApp app;
+  const char *const texts[] = {"plain", "stop", "failed", "careful", "by the way", "odd"};
+  for (int severity : {0, 1, 2, 3, 4, 7}) {
+    app.Display(texts[severity < 5 ? severity : 5], static_cast<tMSG::eSEVERITY>(severity));
+  }
+  return 0;
+}
+
+TEST_F(Application, ConsoleLabelsComeFromTheLibrarysEnglishTexts) {
+  std::string source;
+  ASSERT_TRUE(kelcore_test::ReadWholeFile(KELCORE_SOURCE_DIR "/kelcore/catalog/kelcore.msg", &source));
+  const std::string cat = tmp.File("english.cat"), out = tmp.File("out.txt");
+  ASSERT_TRUE(kelcore_test::WriteWholeFile(cat, kelcore_test::CompileCatalogs({source})));
+  kelcore_test::ChildProcess child;
+  ASSERT_TRUE(child.Start("labelled_display", {cat, out}));
+  EXPECT_EQ(0, child.Wait());
+  std::string text;
+  ASSERT_TRUE(kelcore_test::ReadWholeFile(out, &text));
+  EXPECT_EQ("plain\nFatal error: stop\nError: failed\nWarning: careful\nNote: by the way\nodd\n", text);
 }
 
 #if !defined(_WIN32)
