@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "kelcore/catalog/catalog.h"
 #include "kelcore/catalog/message_file.h"
 #include "tools/kelmsgc/msgc.h"
 
