@@ -316,6 +316,20 @@ unsigned int tMSGCAT::LoadIndexes(unsigned int first) {
   return 0;
 }
 
+unsigned int tMSGCAT::ReadEntryId(unsigned int index, unsigned int *id) {
+  unsigned long long at = static_cast<unsigned long long>(state_.cat_start) + state_.set_entries +
+                          static_cast<unsigned long long>(index) * kelmsgfmt::cINDEX_ENTRY;
+  unsigned char raw[4];
+  unsigned long got = 0;
+  if (at > 0x7FFFFFFFull || state_.file->Seek(static_cast<long>(at), nullptr) != 0 ||
+      state_.file->Read(raw, sizeof raw, &got) != 0 || got != sizeof raw) {
+    state_.window_valid = 0;
+    return Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
+  }
+  *id = kelmsgfmt::GetU32(raw);
+  return 0;
+}
+
 unsigned int tMSGCAT::SearchWindow(unsigned int *msgId, unsigned int *offset) const {
   for (unsigned int i = 0; i < cWINDOW; ++i) {
     const tINDEX &slot = state_.window[i];
@@ -359,8 +373,24 @@ unsigned int tMSGCAT::FindMsg(unsigned int setId, unsigned int *msgId, unsigned 
     if (rc != 0) return rc;
     if (state_.set_id == setId) break;
   }
-  for (unsigned int first = 0; first < state_.set_count; first += cWINDOW) {
-    if ((rc = LoadIndexes(first)) != 0) return rc;
+  // The entries ascend, so a binary search over the file finds the first
+  // entry at or above the wanted id in a few reads where walking window by
+  // window takes count / 10; the window then loaded is the one that walk
+  // would have ended on, so every later result is the same.
+  unsigned int low = 0, high = state_.set_count;
+  while (low < high) {
+    const unsigned int mid = low + (high - low) / 2;
+    unsigned int id = 0;
+    if ((rc = ReadEntryId(mid, &id)) != 0) return rc;
+    if (id < wanted) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  if (state_.set_count > 0) {
+    const unsigned int window = (low < state_.set_count ? low : state_.set_count - 1);
+    if ((rc = LoadIndexes(window - window % cWINDOW)) != 0) return rc;
     *msgId = wanted;
     if (SearchWindow(msgId, offset) == 0) return 0;
   }

@@ -117,6 +117,8 @@ class KELCORE_API tMSGCAT {
   // 0 and the offset of the first window entry at or above *msgId (whose
   // id replaces *msgId); 1 when the window has none.
   unsigned int SearchWindow(unsigned int *msgId, unsigned int *offset) const;
+  // The message id of the current set's index entry `index`.
+  unsigned int ReadEntryId(unsigned int index, unsigned int *id);
   // Seeks to set record after set record from the first; 1 at the end.
   unsigned int NextSet(unsigned int *position);
   unsigned int FindMsg(unsigned int setId, unsigned int *msgId, unsigned int *offset);

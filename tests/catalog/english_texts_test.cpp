@@ -5,10 +5,10 @@
 // text fails here.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -111,10 +111,24 @@ TEST(EnglishTexts, TheListCoversTheSources) {
       {"kelfilesys", kelfilesys::cCATALOG_NAME}, {"kellog", kellog::cCATALOG_NAME},
       {"kelmsgfile", kelmsgfile::cCATALOG_NAME}, {"kelos", kelos::cCATALOG_NAME},
       {"kelrec", kelrec::cCATALOG_NAME},       {"keltxt", keltxt::cCATALOG_NAME}};
-  const std::regex factory(R"((kel[a-z]+)::NewLibraryError(1?)\((\d+))");
-  const std::regex os_make(R"(tOSERR::Make\((\d+))");
-  // Named numbers of the OS back ends: "cMSG_OPEN = 0,".
-  const std::regex named(R"(\bcMSG_[A-Z_]+ = (\d+))");
+  // Each use of `token` followed by a decimal number: the number, and the
+  // identifier just before the token ("kelos" in "kelos::NewLibraryError(").
+  struct tHIT {
+    std::string before;
+    unsigned long number;
+  };
+  auto find = [](const std::string &s, const std::string &token) {
+    std::vector<tHIT> hits;
+    for (std::size_t at = s.find(token); at != std::string::npos; at = s.find(token, at + 1)) {
+      std::size_t p = at + token.size(), q = p;
+      while (q < s.size() && std::isdigit(static_cast<unsigned char>(s[q]))) ++q;
+      if (q == p) continue;
+      std::size_t b = at;
+      while (b > 0 && (std::isalnum(static_cast<unsigned char>(s[b - 1])) || s[b - 1] == '_')) --b;
+      hits.push_back({s.substr(b, at - b), std::stoul(s.substr(p, q - p))});
+    }
+    return hits;
+  };
   unsigned int found = 0;
   for (const fs::directory_entry &e : fs::recursive_directory_iterator(root, ec)) {
     if (e.path().extension() != ".cpp" || e.path().filename() == "module_catalogs.cpp") continue;
@@ -123,24 +137,25 @@ TEST(EnglishTexts, TheListCoversTheSources) {
     text << in.rdbuf();
     const std::string s = text.str();
     const std::string where = e.path().filename().string();
-    for (std::sregex_iterator m(s.begin(), s.end(), factory), end; m != end; ++m) {
-      auto module = modules.find((*m)[1].str());
-      if (module == modules.end()) continue;
-      const unsigned int set = (*m)[2].str().empty() ? 0 : 1;
-      EXPECT_TRUE(IsRaised(module->second, set, std::stoul((*m)[3].str()))) << where << ": "
-                                                                           << m->str();
+    for (int set = 0; set < 2; ++set) {
+      for (const tHIT &h : find(s, set == 0 ? "::NewLibraryError(" : "::NewLibraryError1(")) {
+        auto module = modules.find(h.before);
+        if (module == modules.end()) continue;
+        EXPECT_TRUE(IsRaised(module->second, static_cast<unsigned int>(set), h.number))
+            << where << ": " << h.before << " " << h.number;
+        ++found;
+      }
+    }
+    for (const tHIT &h : find(s, "tOSERR::Make(")) {
+      EXPECT_TRUE(IsRaised(kelos::cCATALOG_NAME, 0, h.number)) << where << ": " << h.number;
       ++found;
     }
-    for (std::sregex_iterator m(s.begin(), s.end(), os_make), end; m != end; ++m) {
-      EXPECT_TRUE(IsRaised(kelos::cCATALOG_NAME, 0, std::stoul((*m)[1].str())))
-          << where << ": " << m->str();
-      ++found;
-    }
+    // Named numbers of the OS back ends: "cMSG_OPEN = 0,".
     if (s.find("tOSERR::Make") != std::string::npos ||
         s.find("kelos::NewLibraryError") != std::string::npos) {
-      for (std::sregex_iterator m(s.begin(), s.end(), named), end; m != end; ++m) {
-        EXPECT_TRUE(IsRaised(kelos::cCATALOG_NAME, 0, std::stoul((*m)[1].str())))
-            << where << ": " << m->str();
+      for (const tHIT &h : find(s, " = ")) {
+        if (h.before.compare(0, 5, "cMSG_") != 0) continue;
+        EXPECT_TRUE(IsRaised(kelos::cCATALOG_NAME, 0, h.number)) << where << ": " << h.before;
         ++found;
       }
     }

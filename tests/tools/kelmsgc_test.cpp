@@ -160,6 +160,7 @@ TEST(Kelmsgc, BadSourcesNameTheirLine) {
       {{"$catalog\n"}, "s1.msg:1: $catalog needs a name"},
       {{"$catalog " + std::string(128, 'n') + "\n"}, "s1.msg:1: catalog name longer than 127"},
       {{"$catalog a\x01\n"}, "s1.msg:1: control character in catalog name"},
+      {{"$catalog a\\ \n"}, "s1.msg:1: catalog name ends in a backslash"},
       {{"$catalog C\n1 a\n$version A.01.00\n"},
        "s1.msg:3: $version after the catalog's first set or message"},
       {{"$catalog C\n$width 2\n$width 2\n"}, "s1.msg:3: duplicate $width"},

@@ -109,10 +109,10 @@ std::string Trimmed(const std::string &s, std::size_t from) {
   return s.substr(from, to - from);
 }
 
-// A version or language: printable ASCII without blanks.
+// A version or language: printable ASCII without blanks or backslashes.
 bool IsWord(const std::string &s) {
   for (char c : s) {
-    if (c <= ' ' || c > '~') return false;
+    if (c <= ' ' || c > '~' || c == '\\') return false;
   }
   return true;
 }
@@ -223,6 +223,8 @@ bool tCOMPILER::AddSource(const std::string &file, const std::string &src) {
             return Fail(file, ln, "control character in catalog name");
           }
         }
+        // Written back as a source line, it would continue on the next.
+        if (rest.back() == '\\') return Fail(file, ln, "catalog name ends in a backslash");
         for (const tCATALOG &c : catalogs_) {
           if (c.name == rest) {
             return Fail(file, ln, "duplicate catalog \"" + rest + "\" (first at " + c.file + ":" +
@@ -296,12 +298,12 @@ bool tCOMPILER::AddSource(const std::string &file, const std::string &src) {
       cat->seen |= flag;
       if (word == "version") {
         if (rest.empty() || rest.size() > 7 || !IsWord(rest)) {
-          return Fail(file, ln, "$version needs 1 to 7 printable characters");
+          return Fail(file, ln, "$version needs 1 to 7 printable characters, no backslash");
         }
         cat->version = rest;
       } else if (word == "language") {
         if (rest.size() > 8 || !IsWord(rest)) {
-          return Fail(file, ln, "$language takes at most 8 printable characters");
+          return Fail(file, ln, "$language takes at most 8 printable characters, no backslash");
         }
         cat->language = rest;
       } else {
