@@ -28,9 +28,19 @@ deps-fuzz:
 deps-bench:
 	@scripts/ensure-packages $(PACKAGES_BENCH)
 
+# The example console program twice: a report with its log on standard
+# output, then a missing file, which shows the catalogued error and must
+# exit with status 1. Then the tour of the lower layers.
+FILEREPORT := ./build/native/examples/filereport/filereport
 demo: deps
 	cmake --preset native
-	cmake --build --preset native -j $(JOBS) --target kelcore_demo
+	cmake --build --preset native -j $(JOBS) --target filereport kelcore_demo
+	@echo '$$ TRACELEVEL=17 LOGFILE='"'"'$$stdout'"'"' filereport README.md Makefile'
+	@TRACELEVEL=17 LOGFILE='$$stdout' $(FILEREPORT) README.md Makefile
+	@echo; echo '$$ filereport no-such-file.txt'
+	@status=0; $(FILEREPORT) no-such-file.txt || status=$$?; \
+	  echo "(exit status $$status)"; test $$status -eq 1
+	@echo
 	./build/native/examples/kelcore_demo
 
 test: deps

@@ -8,9 +8,10 @@
 
 #include "kelcore/platform/export.h"
 
+#include "kelcore/app/application.h"
 #include "kelcore/app/os_calls.h"
 #include "kelcore/catalog/catalog.h"
-#include "kelcore/catalog/catalog_lookup.h"
+#include "kelcore/catalog/message_file.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/dirs/drive.h"
 #include "kelcore/dirs/logical_dir.h"
@@ -23,6 +24,7 @@
 #include "kelcore/files/logical_file.h"
 #include "kelcore/files/plain_file.h"
 #include "kelcore/files/record_file.h"
+#include "kelcore/log/block_trace.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/msg/parameter.h"

@@ -1,26 +1,43 @@
 #include "kelcore/catalog/catalog.h"
 
-#include <atomic>
 #include <cstring>
 #include <new>
 
-#include "kelcore/catalog/catalog_lookup.h"
+#include "kelcore/app/os_calls.h"
 #include "kelcore/catalog/format_text.h"
+#include "kelcore/catalog/message_file.h"
+#include "kelcore/catalog/message_file_layout.h"
+#include "kelcore/catalog/message_registry.h"
 #include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/sync/lock.h"
 #include "kelcore/sync/thread.h"
+#include "kelcore/text/nls_string.h"
 
 namespace {
 
-// Constant-initialised, so that it is valid before any constructor of the
-// library runs.
-std::atomic<tMSGCAT_LOOKUP *> g_lookup(nullptr);
-
-// How deep the calling thread is inside a catalog lookup started by
-// GetFormatStr. A lookup that fails records an error, and recording an error
-// may format it for the log; that formatting must not start a second lookup
-// in the middle of the first (it would move the message file's position
-// under the outer read), so nested messages go straight to their fallbacks.
+// How deep the calling thread is inside a catalog lookup. A lookup that
+// fails records an error, and recording an error may format it for the
+// log; that formatting must not start a second lookup in the middle of the
+// first (it would move the message file's position under the outer read,
+// and could wait for the binding lock while holding a file's lock), so
+// nested messages go straight to their fallbacks.
 thread_local int t_lookup_depth = 0;
+
+struct tLOOKUP_SCOPE {
+  tLOOKUP_SCOPE() { ++t_lookup_depth; }
+  ~tLOOKUP_SCOPE() { --t_lookup_depth; }
+};
+
+const unsigned int cFAILURE = 0xFFFFFFFFu;
+const unsigned int cNOT_FOUND = 1;
+
+// Serialises binding handles to files, process-wide. Never destroyed: module
+// catalogs may look texts up from other objects' destructors at exit.
+tPHYSYNCOBJ &BindLock() {
+  alignas(tINTRA_PROCESS_LOCK) static unsigned char storage[sizeof(tINTRA_PROCESS_LOCK)];
+  static tINTRA_PROCESS_LOCK *lock = new (storage) tINTRA_PROCESS_LOCK;
+  return *lock;
+}
 
 const char kUndefinedFile[] = "<undefined>";
 const char kCatalogError[] = "Message catalog error (%0, set:%1, msg:%2)";
@@ -159,30 +176,9 @@ const char *tMSGCAT::GetId() const { return name_; }
 const char *tMSGCAT::GetVersion() const { return version_; }
 const char *tMSGCAT::GetLanguage() const { return language_; }
 
-unsigned int tMSGCAT::GetMsg(unsigned int setId, unsigned int msgId, char **text) {
-  if (text != nullptr) *text = nullptr;
-  tMSGCAT_LOOKUP *lookup = g_lookup.load(std::memory_order_acquire);
-  if (lookup == nullptr) return NoMessageFile();
-  return lookup->GetMsg(*this, setId, msgId, text);
-}
-
-unsigned int tMSGCAT::GetNextSetId(unsigned int setId, unsigned int *nextSetId) {
-  tMSGCAT_LOOKUP *lookup = g_lookup.load(std::memory_order_acquire);
-  if (lookup == nullptr) return NoMessageFile();
-  return lookup->GetNextSetId(*this, setId, nextSetId);
-}
-
-unsigned int tMSGCAT::GetNextMsgId(unsigned int setId, unsigned int msgId,
-                                   unsigned int *nextMsgId) {
-  tMSGCAT_LOOKUP *lookup = g_lookup.load(std::memory_order_acquire);
-  if (lookup == nullptr) return NoMessageFile();
-  return lookup->GetNextMsgId(*this, setId, msgId, nextMsgId);
-}
-
 tMSG &tMSGCAT::AddErrorContext(tMSG *msg) const {
-  tMSGCAT_LOOKUP *lookup = g_lookup.load(std::memory_order_acquire);
-  if (state_.file != nullptr && lookup != nullptr) {
-    lookup->AddFileName(*this, *msg);
+  if (state_.file != nullptr) {
+    *msg << static_cast<tPARAMETER *>(*state_.file);
   } else {
     *msg << kUndefinedFile;
   }
@@ -190,29 +186,320 @@ tMSG &tMSGCAT::AddErrorContext(tMSG *msg) const {
   return *msg;
 }
 
-unsigned int tMSGCAT::NoMessageFile() const {
-  tMSG *msg = kelmsgfile::NewLibraryError(kelmsgfile::eNO_MESSAGE_FILE);
+unsigned int tMSGCAT::NoMessageFile() const { return Fail(kelmsgfile::eNO_MESSAGE_FILE, 0, 0, 0); }
+
+unsigned int tMSGCAT::Fail(unsigned int msgNo, int count, unsigned int a, unsigned int b) const {
+  tMSG *msg = kelmsgfile::NewLibraryError(msgNo);
   AddErrorContext(msg);
+  if (count > 0) *msg << a;
+  if (count > 1) *msg << b;
   tTHREAD::SetLastError(msg);
-  return 0xFFFFFFFFu;
+  return cFAILURE;
 }
 
-// --------------------------------------------------------- tMSGCAT_LOOKUP
-
-tMSGCAT_LOOKUP::~tMSGCAT_LOOKUP() {}
-
-tMSGCAT_LOOKUP *tMSGCAT_LOOKUP::Install(tMSGCAT_LOOKUP *lookup) {
-  return g_lookup.exchange(lookup, std::memory_order_acq_rel);
+unsigned int tMSGCAT::Bind(tMSGFILE **file) {
+  tOBJECT_LOCK lock(BindLock());
+  // A destroyed file has left the registry; a new one at its address has
+  // another serial.
+  if (state_.file != nullptr && !kelmsgreg::Holds(state_.file, state_.serial)) Unbind();
+  if (state_.file == nullptr) {
+    unsigned int rc = MapView();
+    if (rc != 0) return rc;
+  }
+  *file = state_.file;
+  return 0;
 }
 
-tMSGCAT_LOOKUP *tMSGCAT_LOOKUP::Installed() { return g_lookup.load(std::memory_order_acquire); }
+unsigned int tMSGCAT::MapView() {
+  if (kelmsgreg::Empty()) return NoMessageFile();
+  tMSGFILE *file = nullptr;
+  unsigned long serial = 0;
+  unsigned int rc = kelmsgreg::Search(name_, language_, &file, &serial);
+  if (rc != 0) return rc;
+  tOBJECT_LOCK lock(*file);
+  state_.file = file;
+  state_.serial = serial;
+  unsigned long pos = 0;
+  if ((rc = file->GetPos(&pos)) != 0) {
+    Unbind();
+    return rc;
+  }
+  state_.cat_start = static_cast<unsigned int>(pos);
+  char format[8], version[8];
+  unsigned char header[kelmsgfmt::cHEADER_BODY];
+  unsigned int type = 0;
+  if ((rc = file->ReadId(nullptr)) == 0 && (rc = file->ReadVersion(format, version)) == 0) {
+    if (!tVERSION::Match(format, kelmsgfmt::cCATALOG_FORMAT_VERSION)) {
+      tMSG *msg = kelmsgfile::NewLibraryError(kelmsgfile::eFORMAT_VERSION);
+      AddErrorContext(msg) << static_cast<const char *>(format)
+                           << kelmsgfmt::cCATALOG_FORMAT_VERSION;
+      tTHREAD::SetLastError(msg);
+      rc = cFAILURE;
+    } else if (version_ != nullptr && version_[0] != '\0' &&
+               !tVERSION::Match(version, version_)) {  // no version asked: any
+      tMSG *msg = kelmsgfile::NewLibraryError(kelmsgfile::eCATALOG_VERSION);
+      AddErrorContext(msg) << static_cast<const char *>(version)
+                           << static_cast<const char *>(version_);
+      tTHREAD::SetLastError(msg);
+      rc = cFAILURE;
+    } else if ((rc = file->FindRec(kelmsgfmt::cTYPE_HEADER)) == 0 &&
+               (rc = file->ReadRec(header, sizeof header, &type, nullptr)) == 0) {
+      using kelmsgfmt::GetU32;
+      state_.header.reserved = GetU32(header + kelmsgfmt::cHDR_RESERVED);
+      state_.header.first_set = GetU32(header + kelmsgfmt::cHDR_FIRST_SET);
+      state_.header.length = GetU32(header + kelmsgfmt::cHDR_LENGTH);
+      state_.header.width = GetU32(header + kelmsgfmt::cHDR_WIDTH);
+      std::memcpy(state_.header.language, header + kelmsgfmt::cHDR_LANGUAGE,
+                  sizeof state_.header.language);
+      state_.header.language[sizeof state_.header.language - 1] = '\0';
+      // A width the texts cannot have, or a set area outside the catalog,
+      // would only mislead every later read.
+      if ((state_.header.width != 1 && state_.header.width != 2) ||
+          state_.header.first_set > state_.header.length) {
+        rc = Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
+      } else if (state_.header.first_set == state_.header.length) {
+        state_.set_count = 0;  // no sets at all
+        state_.window_valid = 0;
+      } else if ((rc = file->Seek(static_cast<long>(state_.cat_start + state_.header.first_set),
+                                  nullptr)) == 0 &&
+                 (rc = LoadSetHeader()) == 0) {
+        rc = LoadIndexes(0);
+      }
+    }
+  }
+  if (rc != 0) Unbind();
+  return rc;
+}
 
-tMSGCAT_LOOKUP::tSTATE &tMSGCAT_LOOKUP::State(tMSGCAT &cat) { return cat.state_; }
+unsigned int tMSGCAT::LoadSetHeader() {
+  tMSGFILE *file = state_.file;
+  state_.window_valid = 0;
+  unsigned int type = 0, length = 0;
+  unsigned char body[kelmsgfmt::cSET_BODY];
+  unsigned long got = 0;
+  unsigned long pos = 0;
+  if (file->ReadHeader(&type, &length) != 0 || type != kelmsgfmt::cTYPE_SET ||
+      length < kelmsgfmt::cSET_BODY ||
+      file->Read(body, sizeof body, &got) != 0 || got != sizeof body ||
+      file->GetPos(&pos) != 0) {
+    return Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
+  }
+  state_.set_id = kelmsgfmt::GetU32(body);
+  state_.set_count = kelmsgfmt::GetU32(body + 4);
+  state_.set_entries = static_cast<unsigned int>(pos - state_.cat_start);
+  return 0;
+}
 
-const tMSGCAT_LOOKUP::tSTATE &tMSGCAT_LOOKUP::State(const tMSGCAT &cat) { return cat.state_; }
+// The entries come in one read of up to ten, at their own place: the same
+// entries as ten reads in a row, for a tenth of the calls.
+unsigned int tMSGCAT::LoadIndexes(unsigned int first) {
+  tMSGFILE *file = state_.file;
+  unsigned char raw[cWINDOW * kelmsgfmt::cINDEX_ENTRY];
+  unsigned int n = 0;
+  if (first < state_.set_count) {
+    n = state_.set_count - first < cWINDOW ? state_.set_count - first : static_cast<unsigned int>(cWINDOW);
+    unsigned long long at = static_cast<unsigned long long>(state_.cat_start) +
+                            state_.set_entries +
+                            static_cast<unsigned long long>(first) * kelmsgfmt::cINDEX_ENTRY;
+    unsigned long got = 0;
+    if (at > 0x7FFFFFFFull || file->Seek(static_cast<long>(at), nullptr) != 0 ||
+        file->Read(raw, n * kelmsgfmt::cINDEX_ENTRY, &got) != 0 ||
+        got != n * kelmsgfmt::cINDEX_ENTRY) {
+      state_.window_valid = 0;
+      return Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
+    }
+  }
+  for (unsigned int i = 0; i < cWINDOW; ++i) {
+    state_.window[i].msg_id = i < n ? kelmsgfmt::GetU32(raw + i * 8) : kelmsgfmt::cNO_MSG_ID;
+    state_.window[i].offset = i < n ? kelmsgfmt::GetU32(raw + i * 8 + 4) : 0;
+  }
+  state_.window_valid = 1;
+  return 0;
+}
 
-tMSG &tMSGCAT_LOOKUP::AddErrorContext(const tMSGCAT &cat, tMSG *msg) {
-  return cat.AddErrorContext(msg);
+unsigned int tMSGCAT::ReadEntryId(unsigned int index, unsigned int *id) {
+  unsigned long long at = static_cast<unsigned long long>(state_.cat_start) + state_.set_entries +
+                          static_cast<unsigned long long>(index) * kelmsgfmt::cINDEX_ENTRY;
+  unsigned char raw[4];
+  unsigned long got = 0;
+  if (at > 0x7FFFFFFFull || state_.file->Seek(static_cast<long>(at), nullptr) != 0 ||
+      state_.file->Read(raw, sizeof raw, &got) != 0 || got != sizeof raw) {
+    state_.window_valid = 0;
+    return Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
+  }
+  *id = kelmsgfmt::GetU32(raw);
+  return 0;
+}
+
+unsigned int tMSGCAT::SearchWindow(unsigned int *msgId, unsigned int *offset) const {
+  for (unsigned int i = 0; i < cWINDOW; ++i) {
+    const tINDEX &slot = state_.window[i];
+    if (slot.msg_id == kelmsgfmt::cNO_MSG_ID) return cNOT_FOUND;
+    if (slot.msg_id >= *msgId) {
+      *msgId = slot.msg_id;
+      *offset = slot.offset;
+      return 0;
+    }
+  }
+  return cNOT_FOUND;
+}
+
+unsigned int tMSGCAT::NextSet(unsigned int *position) {
+  if (*position == state_.header.length) return cNOT_FOUND;
+  unsigned int rc =
+      state_.file->Seek(static_cast<long>(state_.cat_start + *position), nullptr);
+  if (rc == 0) rc = LoadSetHeader();
+  if (rc != 0) return rc;
+  unsigned long long next = static_cast<unsigned long long>(state_.set_entries) +
+                            static_cast<unsigned long long>(state_.set_count) * 8;
+  // Set records go forward and end exactly at the catalog's end.
+  if (next > state_.header.length) return Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
+  *position = static_cast<unsigned int>(next);
+  return 0;
+}
+
+unsigned int tMSGCAT::FindMsg(unsigned int setId, unsigned int *msgId, unsigned int *offset) {
+  const unsigned int wanted = *msgId;
+  if (state_.window_valid && state_.set_id == setId && state_.window[0].msg_id <= wanted &&
+      SearchWindow(msgId, offset) == 0) {
+    return 0;
+  }
+  unsigned int rc;
+  unsigned int p = state_.header.first_set;
+  for (;;) {
+    if ((rc = NextSet(&p)) == cNOT_FOUND) {
+      Fail(kelmsgfile::eSET_NOT_FOUND, 1, setId, 0);
+      return cNOT_FOUND;
+    }
+    if (rc != 0) return rc;
+    if (state_.set_id == setId) break;
+  }
+  // The entries ascend, so a binary search over the file finds the first
+  // entry at or above the wanted id in a few reads where walking window by
+  // window takes count / 10; the window then loaded is the one that walk
+  // would have ended on, so every later result is the same.
+  unsigned int low = 0, high = state_.set_count;
+  while (low < high) {
+    const unsigned int mid = low + (high - low) / 2;
+    unsigned int id = 0;
+    if ((rc = ReadEntryId(mid, &id)) != 0) return rc;
+    if (id < wanted) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  if (state_.set_count > 0) {
+    const unsigned int window = (low < state_.set_count ? low : state_.set_count - 1);
+    if ((rc = LoadIndexes(window - window % cWINDOW)) != 0) return rc;
+    *msgId = wanted;
+    if (SearchWindow(msgId, offset) == 0) return 0;
+  }
+  *msgId = wanted;
+  Fail(kelmsgfile::eMSG_NOT_FOUND, 2, setId, wanted);
+  return cNOT_FOUND;
+}
+
+unsigned int tMSGCAT::ReadText(unsigned int offset, char **text) {
+  tMSGFILE *file = state_.file;
+  unsigned int type = 0, n = 0;
+  unsigned int rc = file->Seek(static_cast<long>(state_.cat_start + offset), nullptr);
+  if (rc == 0) rc = file->ReadHeader(&type, &n);
+  if (rc != 0) return rc;
+  if (type != kelmsgfmt::cTYPE_MESSAGE) return Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
+  const unsigned int w = state_.header.width;
+  // A length beyond the catalog is corruption, not a request for memory.
+  if (n > state_.header.length) return Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
+  char *buf = new (std::nothrow) char[static_cast<std::size_t>(n) + w];
+  if (buf == nullptr) {
+    tTHREAD::SetLastError(&tERRMSG::OutOfMemory);
+    return cFAILURE;
+  }
+  unsigned long got = 0;
+  if (n > 0 && (file->Read(buf, n, &got) != 0 || got != n)) {
+    delete[] buf;
+    return Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
+  }
+  if (w == 1) {
+    buf[n] = '\0';
+    *text = buf;
+    return 0;
+  }
+  // 16-bit texts are little-endian in the file, whatever the host.
+  const unsigned int units = n / 2;
+  unsigned short *wide = new (std::nothrow) unsigned short[units + 1];
+  char *narrow = new (std::nothrow) char[units + 1];
+  if (wide == nullptr || narrow == nullptr) {
+    delete[] buf;
+    delete[] wide;
+    delete[] narrow;
+    tTHREAD::SetLastError(&tERRMSG::OutOfMemory);
+    return cFAILURE;
+  }
+  for (unsigned int i = 0; i < units; ++i) {
+    wide[i] = static_cast<unsigned short>(static_cast<unsigned char>(buf[2 * i]) |
+                                          static_cast<unsigned char>(buf[2 * i + 1]) << 8);
+  }
+  wide[units] = 0;
+  nlstocs(narrow, wide, 0xFFFFFFFFu);
+  delete[] buf;
+  delete[] wide;
+  *text = narrow;
+  return 0;
+}
+
+unsigned int tMSGCAT::GetMsg(unsigned int setId, unsigned int msgId, char **text) {
+  tLOOKUP_SCOPE scope;
+  if (text != nullptr) *text = nullptr;
+  tMSGFILE *file = nullptr;
+  unsigned int rc = Bind(&file);
+  if (rc != 0) return rc;
+  tOBJECT_LOCK lock(*file);
+  unsigned int found = msgId, offset = 0;
+  if ((rc = FindMsg(setId, &found, &offset)) != 0) return rc;
+  if (found != msgId) return Fail(kelmsgfile::eMSG_NOT_FOUND, 2, setId, msgId);
+  char *result = nullptr;
+  if ((rc = ReadText(offset, &result)) != 0) return rc;
+  if (text != nullptr) {
+    *text = result;
+  } else {
+    delete[] result;
+  }
+  return 0;
+}
+
+unsigned int tMSGCAT::GetNextSetId(unsigned int setId, unsigned int *nextSetId) {
+  tLOOKUP_SCOPE scope;
+  tMSGFILE *file = nullptr;
+  unsigned int rc = Bind(&file);
+  if (rc != 0) return rc;
+  tOBJECT_LOCK lock(*file);
+  unsigned int p = state_.header.first_set, last = 0;
+  for (;;) {
+    if ((rc = NextSet(&p)) == cNOT_FOUND) {
+      Fail(kelmsgfile::eSET_NOT_FOUND, 1, last, 0);
+      return cNOT_FOUND;
+    }
+    if (rc != 0) return rc;
+    last = state_.set_id;
+    if (state_.set_id >= setId) {
+      if (nextSetId != nullptr) *nextSetId = state_.set_id;
+      return 0;
+    }
+  }
+}
+
+unsigned int tMSGCAT::GetNextMsgId(unsigned int setId, unsigned int msgId,
+                                   unsigned int *nextMsgId) {
+  tLOOKUP_SCOPE scope;
+  tMSGFILE *file = nullptr;
+  unsigned int rc = Bind(&file);
+  if (rc != 0) return rc;
+  tOBJECT_LOCK lock(*file);
+  unsigned int found = msgId, offset = 0;
+  if ((rc = FindMsg(setId, &found, &offset)) != 0) return rc;
+  if (nextMsgId != nullptr) *nextMsgId = found;
+  return 0;
 }
 
 // ---------------------------------------------------------------- tCATMSG

@@ -1,11 +1,17 @@
 // Message catalogs (tMSGCAT) and catalog messages (tCATMSG).
 //
 // A tMSGCAT is a handle to one named catalog (name, version, optional
-// language) whose texts live in one of the registered message files. It
-// finds its catalog lazily, on the first text request; until a message file
-// exists, every text request fails with the MSGFILE module's set-0 message 3
+// language) whose texts live in one of the registered message files
+// (message_file.h). It finds its catalog on its first request, searching
+// the registered files in order, and then stays bound to that file; only
+// when the file is destroyed does it search again. While no message file
+// exists, every request fails with the MSGFILE module's set-0 message 3
 // ("Message file not opened") as the thread's last error, and tries again
 // the next time.
+//
+// Reads hold the message file's lock, so handles on one file serialise
+// there; binding a handle is serialised process-wide. One handle may be
+// used by several threads at once.
 //
 // A tCATMSG is a message whose format text comes from a catalog, by set and
 // message number. When the catalog cannot give the text, the message falls
@@ -23,7 +29,6 @@
 #include "kelcore/platform/export.h"
 
 class tMSGFILE;
-class tMSGCAT_LOOKUP;
 
 class KELCORE_API tMSGCAT {
  public:
@@ -52,20 +57,22 @@ class KELCORE_API tMSGCAT {
   const char *GetLanguage() const;
 
   // 0 and, in *text, a new char[] copy of the text of (setId, msgId) that
-  // the caller releases with delete[]. Otherwise an error result with a
-  // MSGFILE module message as the thread's last error, and *text null: 1 set
-  // or message not found, 10 catalog in no message file, 0xFFFFFFFF any
-  // other failure (no message file at all, corrupt catalog, version
-  // mismatch, out of memory).
+  // the caller releases with delete[]; a 16-bit catalog's text is narrowed
+  // to its low bytes. Otherwise an error result with a MSGFILE module
+  // message as the thread's last error, and *text null: 1 set not found, or
+  // no message at or above msgId in the set; 10 catalog in no message file;
+  // 0xFFFFFFFF any other failure (no message file at all, corrupt catalog,
+  // version mismatch, msgId missing where a larger one exists, out of
+  // memory); the record layer's statuses pass through.
   unsigned int GetMsg(unsigned int setId, unsigned int msgId, char **text);
-  // 0 and the smallest set id not below `setId`; results as GetMsg.
+  // 0 and the smallest set id not below `setId`; 1 when there is none.
+  // Locates the catalog first when needed, as GetMsg does.
   unsigned int GetNextSetId(unsigned int setId, unsigned int *nextSetId);
-  // 0 and the smallest message id of the set not below `msgId`.
+  // 0 and the smallest message id of the set not below `msgId`; 1 when
+  // there is none or no such set.
   unsigned int GetNextMsgId(unsigned int setId, unsigned int msgId, unsigned int *nextMsgId);
 
  private:
-  friend class tMSGCAT_LOOKUP;
-
   // Copy of a catalog's header record.
   struct tHEADER {
     unsigned int reserved;
@@ -80,14 +87,16 @@ class KELCORE_API tMSGCAT {
     unsigned int offset;  // catalog-relative offset of the message record
   };
   enum { cWINDOW = 10 };
-  // Where the catalog was found and what of it is in memory; owned by the
-  // message-file lookup (catalog_lookup.h).
+  // Where the catalog was found and what of it is in memory.
   struct tLOOKUP_STATE {
     tMSGFILE *file;           // not owned; null until located
+    unsigned long serial;     // the file's registry serial (message_registry.h)
     unsigned int cat_start;   // file offset of the catalog; 0xFFFFFFFF until located
     tHEADER header;
     unsigned int set_id;      // set record read last
     unsigned int set_count;   // its message count
+    unsigned int set_entries; // catalog-relative offset of its first index entry
+    int window_valid;         // the window holds entries of set_id
     tINDEX window[cWINDOW];   // consecutive index entries of that set
   };
 
@@ -97,7 +106,23 @@ class KELCORE_API tMSGCAT {
   tMSG &AddErrorContext(tMSG *msg) const;
   // Records "Message file not opened" and returns 0xFFFFFFFF.
   unsigned int NoMessageFile() const;
+  // Records set-0 message `msgNo` with the context and `count` ids.
+  unsigned int Fail(unsigned int msgNo, int count, unsigned int a, unsigned int b) const;
   void Unbind();
+  // Binds the catalog if it is not (or its file is gone); the bound file.
+  unsigned int Bind(tMSGFILE **file);
+  unsigned int MapView();
+  unsigned int LoadSetHeader();
+  unsigned int LoadIndexes(unsigned int first);
+  // 0 and the offset of the first window entry at or above *msgId (whose
+  // id replaces *msgId); 1 when the window has none.
+  unsigned int SearchWindow(unsigned int *msgId, unsigned int *offset) const;
+  // The message id of the current set's index entry `index`.
+  unsigned int ReadEntryId(unsigned int index, unsigned int *id);
+  // Seeks to set record after set record from the first; 1 at the end.
+  unsigned int NextSet(unsigned int *position);
+  unsigned int FindMsg(unsigned int setId, unsigned int *msgId, unsigned int *offset);
+  unsigned int ReadText(unsigned int offset, char **text);
 
   tLOOKUP_STATE state_;
   char language_[9];

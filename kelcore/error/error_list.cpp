@@ -85,8 +85,10 @@ void tERROR_LIST::Log() {
   const bool framed = first_ != nullptr && first_ != last_;
   if (framed) LogSeparator();
   for (tNODE *node = first_; node != nullptr; node = node->next) {
+    // Formatted outside the log's lock (see tTHREAD::SetLastError).
+    const char *text = node->msg->Format();
     if (tLOGMGR::pLogFile != nullptr && tLOGMGR::Begin(nullptr, 0)) {
-      *tLOGMGR::pLogFile << node->msg->Format() << '\n';
+      *tLOGMGR::pLogFile << text << '\n';
       tLOGMGR::End();
     }
   }

@@ -16,9 +16,18 @@
 // (Processing) refuses a record that would start while another is being
 // written, so formatting a record can never write a record of its own.
 //
-// Start-up and shutdown of the log (the stream, its start and stop lines)
-// belong to the application's run sequence; Suspend, Resume, SetStampFmt and
-// SetSyncObj take no lock and are meant for times when one thread runs.
+// Start, Stop and the destructor bracket the log's life with a start line,
+// a level line and a stop line; in an application they belong to the run
+// sequence (tSTDLOGFILE lives for the whole run). They, Suspend, Resume,
+// SetStampFmt and SetSyncObj take no lock and are meant for times when one
+// thread runs.
+//
+// The log file, one block per run:
+//
+//   >>>>>>>>>> Sat Dec  5 10:01:02 2026      start line (local time)
+//   Logging level: 0x000000C4                level line
+//   ...records, each optionally stamped...
+//   <<<<<<<<<< Sat Dec  5 10:01:03 2026      stop line
 #ifndef KELCORE_LOG_LOG_MANAGER_H
 #define KELCORE_LOG_LOG_MANAGER_H
 
@@ -26,6 +35,7 @@
 
 #include "kelcore/platform/export.h"
 
+class tMSG;
 class tPHYSYNCOBJ;
 
 class KELCORE_API tLOGDEFS {
@@ -40,12 +50,30 @@ class KELCORE_API tLOGDEFS {
     eTRACE_SILENCE = 0x20, // block traces that silence nested traces
     eERRORS = 0xC0,        // error-list separators ("error"), file operations
                            // ("os", "cstream")
-    eTHREAD = 0xC4         // changes of a thread's last error ("thread")
+    eTHREAD = 0xC4,        // changes of a thread's last error ("thread")
+    // Every bit (TRACELEVEL=-1). Also makes the type hold any 32-bit mask.
+    eALL = 0xFFFFFFFFu
   };
 };
 
 class KELCORE_API tLOGMGR {
  public:
+  tLOGMGR();
+  // Stops logging (stop line), frees the stamp and the block-trace formats,
+  // destroys the lock object and resets each to null, and the class labels
+  // too, so that a later Start works as the first did.
+  virtual ~tLOGMGR();
+
+  // Starts logging to `stream` (not owned) with the enabled level bits
+  // `levels` and the accepted class labels `classNames` (not owned; null:
+  // every label). Installs an in-process lock when the log has none (without
+  // memory the log runs unserialised), loads the block-trace formats once,
+  // then writes the start and level lines.
+  static void Start(std::ostream &stream, unsigned int levels, const char *classNames);
+  // When logging is active: writes the stop line, flushes the stream and
+  // turns logging off.
+  static void Stop();
+
   // The stream records go to; null means logging is off. Not owned.
   static std::ostream *pLogFile;
   // Enabled level bits.
@@ -64,6 +92,11 @@ class KELCORE_API tLOGMGR {
   // %0 process id, %1 thread id, %2 year, %3 month, %4 day, %5 hour,
   // %6 minute, %7 second); owned. Null or empty: no stamp.
   static char *pStampStr;
+  // Block-trace line formats (%0 the depth, %1 the block's text), loaded by
+  // Start from the LOG catalog or its defaults; owned. Null before the
+  // first Start: block traces then use the defaults.
+  static char *pEnterStr;
+  static char *pLeaveStr;
 
   // Asks to write one record with class label `label` (null: any) and level
   // bits `levels`. Non-zero: granted; write the text and a line end to
@@ -91,6 +124,23 @@ class KELCORE_API tLOGMGR {
  private:
   // Writes the stamp for the record just granted.
   static void WriteStamp();
+  // Loads pEnterStr and pLeaveStr, once.
+  static void LoadStrings();
+  // The start line (`start` non-zero) or the stop line.
+  static void WriteTimeStamp(int start);
+  // The level line.
+  static void WriteLevel();
+  // Writes the formatted text of `line` (a LOG message) and a line end,
+  // then disposes of it; the thread's last error reads the same afterwards.
+  static void WriteLine(tMSG &line);
+  static int StringsLoaded;
+};
+
+// The log object of an application's run: its destructor stops logging.
+class KELCORE_API tSTDLOGFILE : public tLOGMGR {
+ public:
+  tSTDLOGFILE();
+  ~tSTDLOGFILE();
 };
 
 #endif  // KELCORE_LOG_LOG_MANAGER_H

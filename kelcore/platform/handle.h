@@ -16,7 +16,7 @@ using ::CloseHandle;
 #else
 class HandleObject {
  public:
-  enum Kind { kFile, kMutex, kFind, kOther };
+  enum Kind { kFile, kMutex, kFind, kConsole, kOther };
   explicit HandleObject(Kind kind) : kind_(kind) {}
   virtual ~HandleObject() {}
   // Releases the underlying resource; false (with the thread's last error

@@ -188,14 +188,20 @@ struct tTHREAD::tIMPL {
   }
 
   static void SetLastError(tMSG *msg) {
-    if (tLOGMGR::pLogFile != nullptr && tLOGMGR::Begin("thread", 0xC4)) {
-      std::ostream &log = *tLOGMGR::pLogFile;
-      if (msg == nullptr) {
-        log << "SetLastError(NULL)\n";
-      } else {
-        log << "SetLastError(\"" << msg->Format() << "\")\n";
+    if (tLOGMGR::pLogFile != nullptr) {
+      // Formatted before the log's lock is taken: formatting may look the
+      // text up in a message file, under that file's lock, and a reader of
+      // the file may be waiting for the log's lock to trace a seek.
+      const char *text = msg != nullptr ? msg->Format() : nullptr;
+      if (tLOGMGR::Begin("thread", 0xC4)) {
+        std::ostream &log = *tLOGMGR::pLogFile;
+        if (text == nullptr) {
+          log << "SetLastError(NULL)\n";
+        } else {
+          log << "SetLastError(\"" << text << "\")\n";
+        }
+        tLOGMGR::End();
       }
-      tLOGMGR::End();
     }
     tTHREAD *t = Locate();
     if (t == nullptr) {

@@ -1,19 +1,20 @@
 // Catalog handles and catalog messages: without a message file (the error
 // every request records, built-in, default and fallback texts, the thread's
-// last error, the module factories) and with a stand-in lookup (catalog
-// texts, the failed lookup's own cause, no lookup inside another).
+// last error, the module factories) and with one (catalog texts, the failed
+// lookup's own cause, no lookup inside another).
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
 #include <string>
 
-#include "kelcore/catalog/catalog_lookup.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/error/os_error.h"
 #include "kelcore/sync/thread.h"
 #include "tests/support/alloc_failure.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/message_file.h"
+#include "tests/support/temp_dir.h"
 
 #define CATALOG(module) module " library message catalog"
 #define MSGFILE_CATALOG CATALOG("MSGFILE")
@@ -27,7 +28,6 @@ void ClearLastError() { tTHREAD::SetLastError(static_cast<tMSG *>(nullptr)); }
 class CatalogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(nullptr, tMSGCAT_LOOKUP::Installed());  // no message file
     ClearLastError();
   }
   void TearDown() override { ClearLastError(); }
@@ -242,59 +242,34 @@ TEST_F(CatalogTest, EqualityNeedsTheSameCatalogSetNumberAndParameters) {
   EXPECT_FALSE(a == b);
 }
 
-// Stands in for the message files: gives the text "Stored %0" or, with an
-// error number, fails with that MSGFILE set-0 error.
-class FakeLookup : public tMSGCAT_LOOKUP {
- public:
-  explicit FakeLookup(int error) : error_(error), previous_(Install(this)) {}
-  ~FakeLookup() { Install(previous_); }
-  unsigned int GetMsg(tMSGCAT &cat, unsigned int setId, unsigned int msgId, char **text) override {
-    ++requests;
-    if (error_ < 0) {
-      *text = new char[sizeof "Stored %0"];
-      std::strcpy(*text, "Stored %0");
-      return 0;
-    }
-    tMSG *msg = kelmsgfile::NewLibraryError(static_cast<unsigned int>(error_));
-    tTHREAD::SetLastError(AddErrorContext(cat, msg) << setId << msgId);
-    return 0xFFFFFFFFu;
-  }
-  unsigned int GetNextSetId(tMSGCAT &, unsigned int, unsigned int *) override { return 1; }
-  unsigned int GetNextMsgId(tMSGCAT &, unsigned int, unsigned int, unsigned int *) override {
-    return 1;
-  }
-  void AddFileName(const tMSGCAT &, tMSG &) override {}
-  int requests = 0;
-
- private:
-  int error_;
-  tMSGCAT_LOOKUP *previous_;
-};
-
-TEST_F(CatalogTest, ThroughALookup) {
+TEST_F(CatalogTest, ThroughAMessageFile) {
+  kelcore_test::TempDir tmp;
+  std::string bytes = kelcore_test::CompileCatalogs(
+      {"$catalog " CATALOG("LOG") "\n$version A.02.00\n$set 0\n1 Stored %0\n",
+       "$catalog " CATALOG("OS") "\n$version A.02.00\n$set 0\n0 zero\n",
+       "$catalog " CATALOG("APP") "\n$version A.01.00\n$set 0\n1 one\n"});
+  // The APP catalog's header says its texts are 3 bytes wide: corrupt.
+  const std::size_t app = bytes.rfind(CATALOG("APP"));
+  bytes[app + sizeof(CATALOG("APP")) - 1 + 3 + 32 + 8 + 12] = 3;
+  ASSERT_TRUE(kelcore_test::WriteWholeFile(tmp.File("m.cat"), bytes));
+  kelcore_test::RegisteredMessageFile file(tmp.File("m.cat"));
   const struct {
-    int error;
     tMSG *(*factory)(unsigned int);
     const char *expected;
   } cases[] = {
       // The catalog's text, as stored, wins over a default text.
-      {-1, LogMessage, "Stored own"},
+      {LogMessage, "Stored own"},
       // The lookup's own error, not the pending one, chooses the description.
-      {kelmsgfile::eMSG_NOT_FOUND, kelos::NewLibraryError,
-       "Message number 1 not found (" CATALOG("OS") ", set:0)"},
-      {kelmsgfile::eCATALOG_CORRUPT, kelapp::NewLibraryError,
-       "Message catalog\"" CATALOG("APP") "\" is corrupt(set:0, msg:1)"},
+      {kelos::NewLibraryError, "Message number 1 not found (" CATALOG("OS") ", set:0)"},
+      {kelapp::NewLibraryError, "Message catalog\"" CATALOG("APP") "\" is corrupt(set:0, msg:1)"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.expected);
     kelcore_test::LogCapture log;  // formats every error as it is set, even inside the lookup
     tMSG *pending = kelmsgfile::NewLibraryError(kelmsgfile::eCATALOG_VERSION);
     tTHREAD::SetLastError(pending);
-    FakeLookup fake(c.error);
     tMSG *msg = c.factory(1);
     EXPECT_STREQ(c.expected, (*msg << "own").Format());
-    msg->GetText();
-    EXPECT_EQ(1, fake.requests);  // computed once, and never from inside the lookup
     EXPECT_EQ(pending, tTHREAD::GetLastError());
     tMSG::Dispose(msg);
   }

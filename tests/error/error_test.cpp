@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "kelcore/catalog/catalog_lookup.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/error/error_list.h"
 #include "kelcore/error/os_error.h"
@@ -17,6 +16,8 @@
 #include "kelcore/sync/thread.h"
 #include "tests/support/alloc_failure.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/message_file.h"
+#include "tests/support/temp_dir.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -131,28 +132,13 @@ TEST_F(ErrorTest, SystemCodesShowTheSameTextsOnEverySystem) {
 #endif
 }
 
-// A catalog whose every text is longer than a parameter's buffer.
-class LongTextLookup : public tMSGCAT_LOOKUP {
- public:
-  LongTextLookup() : previous_(Install(this)) {}
-  ~LongTextLookup() { Install(previous_); }
-  unsigned int GetMsg(tMSGCAT &, unsigned int, unsigned int, char **text) override {
-    *text = new char[1501]();
-    std::memset(*text, 'x', 1500);
-    return 0;
-  }
-  unsigned int GetNextSetId(tMSGCAT &, unsigned int, unsigned int *) override { return 1; }
-  unsigned int GetNextMsgId(tMSGCAT &, unsigned int, unsigned int, unsigned int *) override {
-    return 1;
-  }
-  void AddFileName(const tMSGCAT &, tMSG &) override {}
-
- private:
-  tMSGCAT_LOOKUP *previous_;
-};
-
 TEST_F(ErrorTest, LongCatalogTextsStayInsideTheBuffer) {
-  LongTextLookup lookup;
+  // Catalog texts longer than a parameter's buffer.
+  const std::string x(1500, 'x');
+  kelcore_test::TempDir tmp;
+  kelcore_test::RegisteredMessageFile file(
+      tmp.File("long.cat"), {"$catalog OS library message catalog\n$version A.02.00\n$set 1\n2 " +
+                                 x + "\n$set 2\n2 " + x + "\n"});
   EXPECT_EQ(std::string(1023, 'x'), FormatParm(tPARM_ERRNO(2), nullptr));
   const std::string framed = FormatParm(tPARM_SYSERR(2), "<<%s>>");
   EXPECT_LE(framed.size(), 1023u);

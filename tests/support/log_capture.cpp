@@ -33,12 +33,16 @@ LogCapture::~LogCapture() {
   tLOGMGR::SetSyncObj(saved_sync_);
 }
 
-std::vector<std::string> LogCapture::Lines() const {
+std::vector<std::string> SplitLines(const std::string &text) {
   std::vector<std::string> lines;
-  std::istringstream in(stream_.str());
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
   return lines;
 }
+
+std::vector<std::string> LogCapture::Lines() const { return SplitLines(stream_.str()); }
 
 }  // namespace kelcore_test

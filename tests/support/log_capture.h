@@ -16,6 +16,10 @@ class tPHYSYNCOBJ;
 
 namespace kelcore_test {
 
+// `text` split at line ends, without them ("\n", or "\r\n" as a text
+// stream writes them on Windows); a final line end starts no empty line.
+std::vector<std::string> SplitLines(const std::string &text);
+
 class LogCapture {
  public:
   explicit LogCapture(unsigned int levels = 0xFFFFFFFFu, const char *labels = nullptr,
