@@ -46,6 +46,7 @@ class KELCORE_API tOSFILEIO : public virtual tPHYFILEIOOBJ {
   unsigned int Create(unsigned int mode, unsigned int share, unsigned int permissions);
   unsigned int CreateNew(unsigned int mode, unsigned int share, unsigned int permissions);
   // Also forgets the region records: closing the handle releases its locks.
+  // Closing an object that is not open does nothing and returns 0.
   unsigned int Close();
   unsigned int Flush();
   unsigned int SetSize(unsigned long size);

@@ -1,0 +1,274 @@
+// The logical file's buffer and the data path through it: Read, Write,
+// Seek, GetPos, Flush and SetBuffer.
+#include <cstring>
+#include <new>
+
+#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/files/logical_file.h"
+#include "kelcore/msg/message.h"
+#include "kelcore/physical/physical_file.h"
+#include "kelcore/sync/lock.h"
+#include "kelcore/sync/thread.h"
+
+namespace {
+// FILESYS set-0 message: a buffered read without a count came up short.
+const unsigned int cMSG_SHORT_READ = 3;
+const unsigned int cSTATUS_EOF = 4;
+}  // namespace
+
+typedef tLOGICAL_FILE::tKEL_FILE_BUFFER tBUFFER;
+
+tBUFFER::tKEL_FILE_BUFFER(unsigned int size, void *memory)
+    : owned_(size != 0 && memory == nullptr ? 1 : 0), dirty_(0), base_(0),
+      memory_(size != 0 ? static_cast<unsigned char *>(memory) : nullptr), size_(size),
+      valid_(0), cursor_(0) {}
+
+tBUFFER::~tKEL_FILE_BUFFER() {
+  if (owned_) delete[] memory_;
+}
+
+void tBUFFER::Set(unsigned int size, void *memory) {
+  if (owned_ && memory == nullptr && size == size_) return;
+  if (owned_) delete[] memory_;
+  // Memory without a size would be a window that never holds a byte.
+  memory_ = size != 0 ? static_cast<unsigned char *>(memory) : nullptr;
+  size_ = size;
+  owned_ = size != 0 && memory == nullptr ? 1 : 0;
+}
+
+unsigned int tBUFFER::Allocate(tPHYFILEIOOBJ &io) {
+  memory_ = new (std::nothrow) unsigned char[size_];
+  if (memory_ == nullptr) {
+    owned_ = 0;
+    valid_ = cursor_ = 0;
+    dirty_ = 0;
+    return 0;
+  }
+  unsigned long pos = 0;
+  unsigned int status = io.GetPos(&pos);
+  if (status != 0) {
+    // A window at an unknown place would misplace every byte: stay
+    // configured, and try again at the next read or write.
+    delete[] memory_;
+    memory_ = nullptr;
+    return status;
+  }
+  base_ = pos;
+  valid_ = cursor_ = 0;
+  dirty_ = 0;
+  return 0;
+}
+
+unsigned int tBUFFER::Fill(tPHYFILEIOOBJ &io) {
+  unsigned int status;
+  if (valid_ < size_) {
+    // Room left: extend the window from the end of its valid bytes.
+    unsigned long pos = 0;
+    status = io.GetPos(&pos);
+    if (status == 0 && pos != base_ + valid_) {
+      status = io.Seek(static_cast<long>(base_ + valid_), tFILEDEFS::SEEK_FROM_START, nullptr);
+    }
+  } else {
+    status = Flush(io, 1);
+  }
+  if (status != 0) return status;
+  unsigned long got = 0;
+  status = io.Read(memory_ + valid_, size_ - valid_, &got);
+  valid_ += static_cast<unsigned int>(got);
+  return status;
+}
+
+unsigned int tBUFFER::Flush(tPHYFILEIOOBJ &io, int invalidate) {
+  if (dirty_) {
+    unsigned long pos = 0;
+    unsigned int status = io.GetPos(&pos);
+    if (status == 0 && pos != base_) {
+      status = io.Seek(static_cast<long>(base_), tFILEDEFS::SEEK_FROM_START, nullptr);
+    }
+    if (status == 0) status = io.Write(memory_, valid_, nullptr);
+    if (status != 0) return status;
+    dirty_ = 0;
+  }
+  if (memory_ != nullptr && invalidate) return Invalidate(io);
+  return 0;
+}
+
+unsigned int tBUFFER::Invalidate(tPHYFILEIOOBJ &io) {
+  // The window changes only once the I/O facet is at the logical position:
+  // a failure leaves a consistent (clean) window behind.
+  const unsigned long logical = base_ + cursor_;
+  unsigned long pos = 0;
+  unsigned int status = io.GetPos(&pos);
+  if (status == 0 && pos != logical) {
+    status = io.Seek(static_cast<long>(logical), tFILEDEFS::SEEK_FROM_START, nullptr);
+  }
+  if (status != 0) return status;
+  base_ = logical;
+  valid_ = cursor_ = 0;
+  dirty_ = 0;
+  return 0;
+}
+
+void tBUFFER::Release() {
+  if (owned_) delete[] memory_;
+  memory_ = nullptr;
+  valid_ = cursor_ = 0;
+  base_ = 0;
+  dirty_ = 0;
+}
+
+// --- the logical file's data path --------------------------------------------
+
+unsigned int tLOGICAL_FILE::Read(void *buf, unsigned long count, unsigned long *got) {
+  tOBJECT_LOCK hold(*this);
+  tPHYFILEIOOBJ &io = *this;
+  tBUFFER &b = buffer_;
+  if (b.memory_ == nullptr && b.owned_) {
+    unsigned int status = b.Allocate(io);
+    if (status != 0) {
+      if (got != nullptr) *got = 0;
+      return status;
+    }
+  }
+  if (b.memory_ == nullptr) return io.Read(buf, count, got);
+
+  unsigned char *out = static_cast<unsigned char *>(buf);
+  unsigned long done = 0;
+  unsigned int status = 0;
+  while (done < count) {
+    if (b.cursor_ >= b.valid_) {
+      status = b.Fill(io);
+      if (status != 0 || b.cursor_ >= b.valid_) break;
+    }
+    unsigned long n = b.valid_ - b.cursor_;
+    if (n > count - done) n = count - done;
+    std::memcpy(out + done, b.memory_ + b.cursor_, n);
+    b.cursor_ += static_cast<unsigned int>(n);
+    done += n;
+  }
+  if (got != nullptr) *got = done;
+  if (status != 0 || done == count || got != nullptr) return status;
+  tTHREAD::SetLastError(AddErrorContext(kelfilesys::NewLibraryError(cMSG_SHORT_READ)));
+  return cSTATUS_EOF;
+}
+
+unsigned int tLOGICAL_FILE::Write(void const *buf, unsigned long count, unsigned long *put) {
+  tOBJECT_LOCK hold(*this);
+  tPHYFILEIOOBJ &io = *this;
+  tBUFFER &b = buffer_;
+  if (b.memory_ == nullptr && b.owned_) {
+    unsigned int status = b.Allocate(io);
+    if (status != 0) {
+      if (put != nullptr) *put = 0;
+      return status;
+    }
+  }
+  if (b.memory_ == nullptr) return io.Write(buf, count, put);
+
+  const unsigned char *in = static_cast<const unsigned char *>(buf);
+  unsigned long done = 0;
+  while (done < count) {
+    if (b.cursor_ >= b.size_) {
+      unsigned int status = b.Flush(io, 1);
+      if (status != 0) {
+        if (put != nullptr) *put = done;
+        return status;
+      }
+    }
+    unsigned long n = b.size_ - b.cursor_;
+    if (n > count - done) n = count - done;
+    std::memcpy(b.memory_ + b.cursor_, in + done, n);
+    b.cursor_ += static_cast<unsigned int>(n);
+    done += n;
+    b.dirty_ = 1;
+    if (b.cursor_ > b.valid_) b.valid_ = b.cursor_;
+  }
+  if (put != nullptr) *put = done;
+  return 0;
+}
+
+unsigned int tLOGICAL_FILE::Seek(tFILEDEFS::eSEEKMODE mode, long offset, unsigned long *newPos) {
+  tOBJECT_LOCK hold(*this);
+  if (newPos != nullptr) *newPos = 0;
+  tPHYFILEIOOBJ &io = *this;
+  tBUFFER &b = buffer_;
+  if (mode != tFILEDEFS::SEEK_FROM_START && mode != tFILEDEFS::SEEK_FROM_CURRENT &&
+      mode != tFILEDEFS::SEEK_FROM_END) {
+    // Moves nothing; the result says where the file is, buffered or not.
+    if (newPos == nullptr) return 0;
+    if (b.memory_ == nullptr) return io.Seek(0, tFILEDEFS::SEEK_FROM_CURRENT, newPos);
+    *newPos = b.base_ + b.cursor_;
+    return 0;
+  }
+  if (b.memory_ == nullptr) return io.Seek(offset, mode, newPos);
+
+  unsigned int status;
+  if (mode == tFILEDEFS::SEEK_FROM_END) {
+    status = b.Flush(io, 1);
+    unsigned long pos = 0;
+    if (status == 0) status = io.Seek(offset, tFILEDEFS::SEEK_FROM_END, &pos);
+    if (status != 0) return status;
+    b.base_ = pos;
+  } else {
+    // Signed, so that a target before the start goes to the I/O facet,
+    // which refuses it.
+    long long target = offset;
+    if (mode == tFILEDEFS::SEEK_FROM_CURRENT) {
+      target += static_cast<long long>(b.base_ + b.cursor_);
+    }
+    if (target >= static_cast<long long>(b.base_) &&
+        target <= static_cast<long long>(b.base_ + b.valid_)) {
+      b.cursor_ = static_cast<unsigned int>(target - static_cast<long long>(b.base_));
+    } else {
+      status = b.Flush(io, 1);
+      if (status == 0) status = io.Seek(static_cast<long>(target), tFILEDEFS::SEEK_FROM_START, nullptr);
+      if (status != 0) return status;
+      b.base_ = static_cast<unsigned long>(target);
+    }
+  }
+  if (newPos != nullptr) *newPos = b.base_ + b.cursor_;
+  return 0;
+}
+
+unsigned int tLOGICAL_FILE::Seek(long offset, unsigned long *newPos) {
+  return Seek(tFILEDEFS::SEEK_FROM_START, offset, newPos);
+}
+
+unsigned int tLOGICAL_FILE::Rewind() { return Seek(tFILEDEFS::SEEK_FROM_START, 0, nullptr); }
+
+unsigned int tLOGICAL_FILE::GetPos(unsigned long *pos) {
+  tOBJECT_LOCK hold(*this);
+  if (buffer_.memory_ == nullptr) {
+    return static_cast<tPHYFILEIOOBJ &>(*this).Seek(0, tFILEDEFS::SEEK_FROM_CURRENT, pos);
+  }
+  if (pos != nullptr) *pos = buffer_.base_ + buffer_.cursor_;
+  return 0;
+}
+
+unsigned int tLOGICAL_FILE::Flush(int invalidate) {
+  tOBJECT_LOCK hold(*this);
+  return buffer_.Flush(*this, invalidate);
+}
+
+void tLOGICAL_FILE::SetBuffer(unsigned int size, void *memory) {
+  tOBJECT_LOCK hold(*this);
+  tPHYFILEIOOBJ &io = *this;
+  tBUFFER &b = buffer_;
+  const int buffered = b.memory_ != nullptr;
+  // An open file's window is written back and emptied first: afterwards
+  // the I/O facet stands at the logical position and nothing is pending.
+  if (open_ && buffered && b.Flush(io, 1) != 0) return;
+  b.Set(size, memory);
+  if (!open_ || buffered || b.memory_ == nullptr) return;
+  // Caller memory on a file that was unbuffered: the window starts where
+  // the file stands.
+  unsigned long pos = 0;
+  if (io.GetPos(&pos) != 0) {
+    b.memory_ = nullptr;
+    b.size_ = 0;
+    return;
+  }
+  b.base_ = pos;
+  b.valid_ = b.cursor_ = 0;
+  b.dirty_ = 0;
+}
