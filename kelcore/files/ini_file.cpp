@@ -624,6 +624,7 @@ void tINIFILE::Parse(tINIFILE &src) {
       }
       // Without memory the load stops here; what was read stays.
       if (failed) break;
+      line = joined;  // growing may have moved it
     }
 
     char *p = SkipBlanks(line);
@@ -722,12 +723,16 @@ int tINIFILE::SaveLocked() {
   tPHYSICAL_FILE &main = *this;
   char *side_name = SideName(GetName(), cSIDE_SUFFIX);
   char *temp_name = SideName(GetName(), cSIDE_TEMP_SUFFIX);
+  // Renames stay in their directory and take the bare file name.
+  char *side_file_name = SideName(GetFileName(), cSIDE_SUFFIX);
   tPHYSICAL_FILE *side_file = 0;
   char *old = 0;
   unsigned long old_size = 0;
   int written = 0;
   int side_kept = 0;
-  if (!side_name || !temp_name || AllocCompatFileObj(&side_file) != 0) goto done;
+  if (!side_name || !temp_name || !side_file_name || AllocCompatFileObj(&side_file) != 0) {
+    goto done;
+  }
   {
     tLOGICAL_FILE side(side_file, 1);
     side.SetBuffer(4096, 0);
@@ -753,7 +758,7 @@ int tINIFILE::SaveLocked() {
       unsigned int status = old_size ? side.Write(old, old_size, 0) : 0;
       if (status == 0) status = side.Flush(0);
       if (status == 0) status = side_file->Flush();
-      if (side.Close() != 0 || status != 0 || side.Rename(side_name) != 0) {
+      if (side.Close() != 0 || status != 0 || side.Rename(side_file_name) != 0) {
         side.Delete();
         goto done;
       }
@@ -786,6 +791,7 @@ done:
   delete[] old;
   delete[] side_name;
   delete[] temp_name;
+  delete[] side_file_name;
   return written;
 }
 

@@ -86,8 +86,13 @@ unsigned int tTXTFILE::WriteUnit(unsigned int unit) {
 
 unsigned int tTXTFILE::GetChar(char *c) {
   if (pushback_count_ > 0) {
-    *c = pushback_[--pushback_count_];
-    return 0;
+    // A pushed-back line end counts again, as UngetChar took it off.
+    char ch = pushback_[--pushback_count_];
+    *c = ch;
+    if (ch == cLF || ch == cEOT) ++line_;
+    if (ch != cEOT) return 0;
+    end_of_text_ = 1;
+    return EndOfText();
   }
   if (end_of_text_) return EndOfText();
   for (;;) {
