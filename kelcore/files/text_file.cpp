@@ -1,5 +1,6 @@
 #include "kelcore/files/text_file.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "kelcore/catalog/module_catalogs.h"
@@ -18,6 +19,32 @@ const unsigned int cMSG_END_OF_TEXT = 2;
 const char cCR = 0x0D;
 const char cLF = 0x0A;
 const char cEOT = 0x1A;
+
+// The bytes that end or interrupt a run of ordinary characters: NUL, line
+// feed, carriage return and 0x1A.
+inline bool IsSpecial(unsigned char c) {
+  return c <= 0x1A && ((1u << c) & ((1u << 0) | (1u << 0x0A) | (1u << 0x0D) | (1u << 0x1A)));
+}
+
+// The number of ordinary bytes at the start of p[0 .. n-1]. Text is mostly
+// bytes above 0x1A, so eight bytes at a time are first tested for any byte
+// below 0x1B, and only such a word is looked at byte by byte.
+unsigned long OrdinaryRun(const char *p, unsigned long n) {
+  const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+  unsigned long j = 0;
+  for (;;) {
+    for (; j + 8 <= n; j += 8) {
+      uint64_t x;
+      std::memcpy(&x, p + j, 8);
+      if ((x - ones * 0x1B) & ~x & highs) break;
+    }
+    unsigned long end = j + 8 < n ? j + 8 : n;
+    for (; j < end; ++j) {
+      if (IsSpecial(static_cast<unsigned char>(p[j]))) return j;
+    }
+    if (j == n) return j;
+  }
+}
 
 }  // namespace
 
@@ -186,17 +213,16 @@ unsigned int tTXTFILE::_ReadLinePiece(char *buf, unsigned int size, int *cut) {
 unsigned int tTXTFILE::ReadLineBlocks(char *buf, unsigned int size, int *cut, int *handled) {
   *handled = 1;
   unsigned int n = 0;  // characters stored
-  unsigned long block = 64;
+  unsigned long block = 128;
   for (;;) {
-    // Room for the characters that fit, and one more byte that tells a
-    // line of exactly size - 1 characters from a longer one.
+    // Room for the characters that fit; once the buffer is full, one more
+    // byte tells a line of exactly size - 1 characters from a longer one.
     unsigned long want = size - 1 - n;
     if (want > block) want = block;
     char peek;
     char *into = want ? buf + n : &peek;
-    if (want == 0) want = 1;
     unsigned long got = 0;
-    unsigned int status = Read(into, want, &got);
+    unsigned int status = Read(into, want ? want : 1, &got);
     if (status != 0) {
       buf[n] = 0;
       return status;
@@ -213,43 +239,42 @@ unsigned int tTXTFILE::ReadLineBlocks(char *buf, unsigned int size, int *cut, in
       return 0;
     }
     unsigned long i = 0;
-    int ended = 0;
-    for (; i < got; ++i) {
-      char ch = into[i];
-      if (static_cast<unsigned char>(ch) > static_cast<unsigned char>(cEOT) ||
-          (ch != cLF && ch != cCR && ch != 0 && ch != cEOT)) {
-        if (n + 1 >= size) {
+    for (;;) {
+      // The run of ordinary characters up to the next line feed, carriage
+      // return, NUL or 0x1A. It is already in place unless a dropped
+      // character came before it in this block.
+      unsigned long j = i + OrdinaryRun(into + i, got - i);
+      if (j > i) {
+        if (!want) {
+          // The byte after a full buffer is an ordinary one: cut here.
           *cut = 1;
-          ended = 1;
           break;
         }
-        buf[n++] = ch;  // never ahead of `into + i`: compacts in place
-        continue;
+        if (buf + n != into + i) std::memmove(buf + n, into + i, j - i);
+        n += static_cast<unsigned int>(j - i);
+        i = j;
       }
+      if (i == got) break;
+      char ch = into[i++];
       if (ch == cCR || ch == 0) continue;
       ++line_;
-      ++i;
-      ended = 1;
+      buf[n] = 0;
       if (ch == cEOT) {
         end_of_text_ = 1;
-        if (n == 0) {
-          buf[0] = 0;
-          status = EndOfText();
-        } else {
-          // The line ends with the text; the message is the one GetChar
-          // would leave.
-          EndOfText();
-        }
+        // The line ends with the text; GetChar would leave this message.
+        status = EndOfText();
+        if (n > 0) status = 0;
       }
-      break;
-    }
-    if (ended) {
-      buf[n] = 0;
       if (i < got) {
         unsigned int seek = Seek(tFILEDEFS::SEEK_FROM_CURRENT, -static_cast<long>(got - i), 0);
         if (seek != 0) return seek;
       }
       return status;
+    }
+    if (*cut) {
+      buf[n] = 0;
+      unsigned int seek = Seek(tFILEDEFS::SEEK_FROM_CURRENT, -static_cast<long>(got - i), 0);
+      return seek;
     }
     if (block < 4096) block *= 2;
   }
