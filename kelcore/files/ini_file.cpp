@@ -295,6 +295,47 @@ unsigned int tINIFILE::NumSections() const { return count_; }
 int tINIFILE::Modified() const { return modified_; }
 void tINIFILE::SetModified(int modified) { modified_ = modified; }
 
+// Sections and keys are linked alike: before an entry of the list, or at
+// its end.
+template <class T>
+void tINIFILE::Link(T *e, T *before, T *&first, T *&last, kelini::tNAME_INDEX *&index) {
+  if (before) {
+    e->prev_ = before->prev_;
+    e->next_ = before;
+    if (before->prev_) {
+      before->prev_->next_ = e;
+    } else {
+      first = e;
+    }
+    before->prev_ = e;
+    Invalidate(index);
+  } else {
+    e->prev_ = last;
+    if (last) {
+      last->next_ = e;
+    } else {
+      first = e;
+    }
+    last = e;
+    IndexAppended(index, e);
+  }
+}
+
+template <class T>
+void tINIFILE::Unlink(T *e, T *&first, T *&last, kelini::tNAME_INDEX *&index) {
+  if (e->prev_) {
+    e->prev_->next_ = e->next_;
+  } else {
+    first = e->next_;
+  }
+  if (e->next_) {
+    e->next_->prev_ = e->prev_;
+  } else {
+    last = e->prev_;
+  }
+  Invalidate(index);
+}
+
 tINIFILE::tSECTION *tINIFILE::NewSection(char const *name, int raw, tSECTION *before) {
   tSECTION *s = new (std::nothrow) tSECTION;
   char *copy = strnew(name ? name : "");
@@ -307,26 +348,7 @@ tINIFILE::tSECTION *tINIFILE::NewSection(char const *name, int raw, tSECTION *be
   s->name_ = copy;
   s->raw_ = raw;
   s->file_ = this;
-  if (before && before->file_ == this) {
-    s->prev_ = before->prev_;
-    s->next_ = before;
-    if (before->prev_) {
-      before->prev_->next_ = s;
-    } else {
-      first_ = s;
-    }
-    before->prev_ = s;
-    Invalidate(index_);
-  } else {
-    s->prev_ = last_;
-    if (last_) {
-      last_->next_ = s;
-    } else {
-      first_ = s;
-    }
-    last_ = s;
-    IndexAppended(index_, s);
-  }
+  Link(s, before && before->file_ == this ? before : 0, first_, last_, index_);
   ++count_;
   modified_ = 1;
   return s;
@@ -347,26 +369,8 @@ tINIFILE::tKEY *tINIFILE::NewKey(tSECTION *section, char const *name, char const
   k->name_ = n;
   k->value_ = v;
   k->section_ = section;
-  if (before && before->section_ == section) {
-    k->prev_ = before->prev_;
-    k->next_ = before;
-    if (before->prev_) {
-      before->prev_->next_ = k;
-    } else {
-      section->first_key_ = k;
-    }
-    before->prev_ = k;
-    Invalidate(section->index_);
-  } else {
-    k->prev_ = section->last_key_;
-    if (section->last_key_) {
-      section->last_key_->next_ = k;
-    } else {
-      section->first_key_ = k;
-    }
-    section->last_key_ = k;
-    IndexAppended(section->index_, k);
-  }
+  Link(k, before && before->section_ == section ? before : 0, section->first_key_,
+       section->last_key_, section->index_);
   ++section->key_count_;
   modified_ = 1;
   return k;
@@ -374,18 +378,8 @@ tINIFILE::tKEY *tINIFILE::NewKey(tSECTION *section, char const *name, char const
 
 void tINIFILE::RemoveKey(tKEY *k) {
   tSECTION *s = k->section_;
-  if (k->prev_) {
-    k->prev_->next_ = k->next_;
-  } else {
-    s->first_key_ = k->next_;
-  }
-  if (k->next_) {
-    k->next_->prev_ = k->prev_;
-  } else {
-    s->last_key_ = k->prev_;
-  }
+  Unlink(k, s->first_key_, s->last_key_, s->index_);
   --s->key_count_;
-  Invalidate(s->index_);
   delete k;
   modified_ = 1;
 }
@@ -461,52 +455,46 @@ void tINIFILE::Insert(char const *section, tSECTION *before) {
 
 void tINIFILE::Remove(tSECTION *section) {
   if (!section || section->file_ != this) return;
-  if (section->prev_) {
-    section->prev_->next_ = section->next_;
-  } else {
-    first_ = section->next_;
-  }
-  if (section->next_) {
-    section->next_->prev_ = section->prev_;
-  } else {
-    last_ = section->prev_;
-  }
+  Unlink(section, first_, last_, index_);
   --count_;
-  Invalidate(index_);
   delete section;
   modified_ = 1;
 }
 
-void tINIFILE::Remove(char const *section, char const *key, char const *value) {
+void tINIFILE::RemoveMatching(char const *section, char const *key,
+                              int (*matches)(char const *value, void const *wanted),
+                              void const *wanted) {
   tSECTION *s = FindSection(section);
   if (!s || !key) return;
   for (tKEY *k = s->first_key_; k;) {
     tKEY *next = k->next_;
-    if (k->name_ && SameName(k->name_, key) && (!value || SameValue(k->value_, value))) {
-      RemoveKey(k);
-    }
+    if (k->name_ && SameName(k->name_, key) && matches(k->value_, wanted)) RemoveKey(k);
     k = next;
   }
+}
+
+namespace {
+int MatchesText(char const *value, void const *wanted) {
+  return !wanted || SameValue(value, static_cast<char const *>(wanted));
+}
+int MatchesLong(char const *value, void const *wanted) {
+  return ParseLong(value) == *static_cast<long const *>(wanted);
+}
+int MatchesULong(char const *value, void const *wanted) {
+  return ParseULong(value) == *static_cast<unsigned long const *>(wanted);
+}
+}  // namespace
+
+void tINIFILE::Remove(char const *section, char const *key, char const *value) {
+  RemoveMatching(section, key, MatchesText, value);
 }
 
 void tINIFILE::Remove(char const *section, char const *key, long value) {
-  tSECTION *s = FindSection(section);
-  if (!s || !key) return;
-  for (tKEY *k = s->first_key_; k;) {
-    tKEY *next = k->next_;
-    if (k->name_ && SameName(k->name_, key) && ParseLong(k->value_) == value) RemoveKey(k);
-    k = next;
-  }
+  RemoveMatching(section, key, MatchesLong, &value);
 }
 
 void tINIFILE::Remove(char const *section, char const *key, unsigned long value) {
-  tSECTION *s = FindSection(section);
-  if (!s || !key) return;
-  for (tKEY *k = s->first_key_; k;) {
-    tKEY *next = k->next_;
-    if (k->name_ && SameName(k->name_, key) && ParseULong(k->value_) == value) RemoveKey(k);
-    k = next;
-  }
+  RemoveMatching(section, key, MatchesULong, &value);
 }
 
 // The typed overloads: signed types as "%ld", unsigned ones as "%lu".

@@ -243,11 +243,17 @@ class KELCORE_API tINIFILE : public tTXTFILE {
   tSECTION *NewSection(char const *name, int raw, tSECTION *before);
   tKEY *NewKey(tSECTION *section, char const *name, char const *value, tKEY *before);
   void RemoveKey(tKEY *key);
+  // Removes the keys named `key` in the first section named `section`
+  // whose value `matches` what `wanted` points at.
+  void RemoveMatching(char const *section, char const *key,
+                      int (*matches)(char const *value, void const *wanted), void const *wanted);
+  template <class T>
+  static void Link(T *entry, T *before, T *&first, T *&last, kelini::tNAME_INDEX *&index);
+  template <class T>
+  static void Unlink(T *entry, T *&first, T *&last, kelini::tNAME_INDEX *&index);
   void FreeAll();
   // The first key of that name in the first section of that name.
   tKEY *FindValueKey(char const *section, char const *key);
-  // Parses the value of a found key by the numeric rules.
-  int ReadNumber(char const *section, char const *key, long *value);
 
   int loaded_;
   int modified_;
