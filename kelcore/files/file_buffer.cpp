@@ -18,6 +18,26 @@ const unsigned int cSTATUS_EOF = 4;
 
 typedef tLOGICAL_FILE::tKEL_FILE_BUFFER tBUFFER;
 
+namespace {
+// Holds a lock facet (if any) for a block. Inline, unlike tOBJECT_LOCK:
+// the data path takes it for every byte a program reads or writes one at a
+// time.
+class tHOLD {
+ public:
+  explicit tHOLD(tPHYSYNCOBJ *sync) : sync_(sync) {
+    if (sync_ != nullptr) sync_->LockObject();
+  }
+  ~tHOLD() {
+    if (sync_ != nullptr) sync_->UnlockObject();
+  }
+
+ private:
+  tHOLD(const tHOLD &);
+  tHOLD &operator=(const tHOLD &);
+  tPHYSYNCOBJ *sync_;
+};
+}  // namespace
+
 tBUFFER::tKEL_FILE_BUFFER(unsigned int size, void *memory)
     : owned_(size != 0 && memory == nullptr ? 1 : 0), dirty_(0), base_(0),
       memory_(size != 0 ? static_cast<unsigned char *>(memory) : nullptr), size_(size),
@@ -120,9 +140,20 @@ void tBUFFER::Release() {
 // --- the logical file's data path --------------------------------------------
 
 unsigned int tLOGICAL_FILE::Read(void *buf, unsigned long count, unsigned long *got) {
-  tOBJECT_LOCK hold(*this);
-  tPHYFILEIOOBJ &io = *this;
+  tHOLD hold(sync_);
   tBUFFER &b = buffer_;
+  // All of it in the window: a copy, nothing else.
+  if (b.memory_ != nullptr && count <= b.valid_ - b.cursor_) {
+    if (count == 1) {
+      *static_cast<unsigned char *>(buf) = b.memory_[b.cursor_];
+    } else if (count != 0) {
+      std::memcpy(buf, b.memory_ + b.cursor_, count);
+    }
+    b.cursor_ += static_cast<unsigned int>(count);
+    if (got != nullptr) *got = count;
+    return 0;
+  }
+  tPHYFILEIOOBJ &io = *io_;
   if (b.memory_ == nullptr && b.owned_) {
     unsigned int status = b.Allocate(io);
     if (status != 0) {
@@ -153,9 +184,22 @@ unsigned int tLOGICAL_FILE::Read(void *buf, unsigned long count, unsigned long *
 }
 
 unsigned int tLOGICAL_FILE::Write(void const *buf, unsigned long count, unsigned long *put) {
-  tOBJECT_LOCK hold(*this);
-  tPHYFILEIOOBJ &io = *this;
+  tHOLD hold(sync_);
   tBUFFER &b = buffer_;
+  // All of it fits in the window.
+  if (b.memory_ != nullptr && count != 0 && count <= b.size_ - b.cursor_) {
+    if (count == 1) {
+      b.memory_[b.cursor_] = *static_cast<const unsigned char *>(buf);
+    } else {
+      std::memcpy(b.memory_ + b.cursor_, buf, count);
+    }
+    b.cursor_ += static_cast<unsigned int>(count);
+    b.dirty_ = 1;
+    if (b.cursor_ > b.valid_) b.valid_ = b.cursor_;
+    if (put != nullptr) *put = count;
+    return 0;
+  }
+  tPHYFILEIOOBJ &io = *io_;
   if (b.memory_ == nullptr && b.owned_) {
     unsigned int status = b.Allocate(io);
     if (status != 0) {
@@ -188,7 +232,7 @@ unsigned int tLOGICAL_FILE::Write(void const *buf, unsigned long count, unsigned
 }
 
 unsigned int tLOGICAL_FILE::Seek(tFILEDEFS::eSEEKMODE mode, long offset, unsigned long *newPos) {
-  tOBJECT_LOCK hold(*this);
+  tHOLD hold(sync_);
   if (newPos != nullptr) *newPos = 0;
   tPHYFILEIOOBJ &io = *this;
   tBUFFER &b = buffer_;
@@ -237,7 +281,7 @@ unsigned int tLOGICAL_FILE::Seek(long offset, unsigned long *newPos) {
 unsigned int tLOGICAL_FILE::Rewind() { return Seek(tFILEDEFS::SEEK_FROM_START, 0, nullptr); }
 
 unsigned int tLOGICAL_FILE::GetPos(unsigned long *pos) {
-  tOBJECT_LOCK hold(*this);
+  tHOLD hold(sync_);
   if (buffer_.memory_ == nullptr) {
     return static_cast<tPHYFILEIOOBJ &>(*this).Seek(0, tFILEDEFS::SEEK_FROM_CURRENT, pos);
   }
@@ -254,6 +298,8 @@ void tLOGICAL_FILE::SetBuffer(unsigned int size, void *memory) {
   tOBJECT_LOCK hold(*this);
   tPHYFILEIOOBJ &io = *this;
   tBUFFER &b = buffer_;
+  // The owned block of this size stays in use, window and all.
+  if (b.owned_ && memory == nullptr && size == b.size_) return;
   const int buffered = b.memory_ != nullptr;
   // An open file's window is written back and emptied first: afterwards
   // the I/O facet stands at the logical position and nothing is pending.

@@ -78,7 +78,8 @@ tPHYSICAL_FILE *Unavailable() {
 }  // namespace
 
 tLOGICAL_FILE::tLOGICAL_FILE(tPHYSICAL_FILE *file, int own)
-    : physical_(file), buffer_(0, nullptr), access_(0), own_(own), open_(0) {
+    : physical_(file), sync_(nullptr), io_(nullptr), buffer_(0, nullptr), access_(0), own_(own),
+      open_(0) {
   if (physical_ == nullptr) {
     physical_ = new (std::nothrow) tOSFILE;
     own_ = 1;
@@ -88,10 +89,20 @@ tLOGICAL_FILE::tLOGICAL_FILE(tPHYSICAL_FILE *file, int own)
       OutOfMemory();
     }
   }
+  SetFacets();
 }
 
 tLOGICAL_FILE::tLOGICAL_FILE(tPHYSICAL_FILE &file, int own)
-    : physical_(&file), buffer_(0, nullptr), access_(0), own_(own), open_(0) {}
+    : physical_(&file), sync_(nullptr), io_(nullptr), buffer_(0, nullptr), access_(0), own_(own),
+      open_(0) {
+  SetFacets();
+}
+
+void tLOGICAL_FILE::SetFacets() {
+  tPHYSYNCOBJ *sync = physical_;
+  sync_ = dynamic_cast<tNOSYNC *>(sync) != nullptr ? nullptr : sync;
+  io_ = physical_;
+}
 
 tLOGICAL_FILE::~tLOGICAL_FILE() {
   if (open_) Close();
@@ -104,7 +115,7 @@ tLOGICAL_FILE::operator tPHYSICAL_FILE &() { return *physical_; }
 tLOGICAL_FILE::operator tPHYFILENAMEOBJ &() { return *physical_; }
 tLOGICAL_FILE::operator tPHYFILENAMEOBJ const &() const { return *physical_; }
 tLOGICAL_FILE::operator tPHYSYNCOBJ &() { return *physical_; }
-tLOGICAL_FILE::operator tPHYFILEIOOBJ &() { return *physical_; }
+tLOGICAL_FILE::operator tPHYFILEIOOBJ &() { return *io_; }
 tPHYFILESYSOBJ &tLOGICAL_FILE::FileSys() const { return *physical_; }
 
 tLOGICAL_FILE::operator tPARAMETER *() const {

@@ -234,7 +234,14 @@ class KELCORE_API tLOGICAL_FILE {
   void PostOpen(unsigned int access);
   unsigned int ReadBuffered(void *buf, unsigned long count, unsigned long *got);
 
+  void SetFacets();
+
   tPHYSICAL_FILE *physical_;
+  // The facets of physical_, found once: the data path takes them for
+  // every byte. sync_ is null when the lock facet is a tNOSYNC, which
+  // does nothing anyway.
+  tPHYSYNCOBJ *sync_;
+  tPHYFILEIOOBJ *io_;
   tKEL_FILE_BUFFER buffer_;
   unsigned int access_;
   int own_;
