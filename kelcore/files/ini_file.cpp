@@ -646,19 +646,31 @@ void tINIFILE::Parse(tINIFILE &src) {
   delete[] joined;
 }
 
+// Load and Save work on the whole file from its start: opened for this
+// call unless the caller opened it, and locked over its whole range (a
+// file that cannot be locked is still read or written).
+unsigned int tINIFILE::OpenWhole(unsigned int access, unsigned int lockFlags, int *opened,
+                                 int *locked) {
+  *opened = !IsOpen();
+  unsigned int status = *opened ? OpenAlways(access, 1, 75) : Rewind();
+  if (status != 0) {
+    *opened = 0;
+    return status;
+  }
+  *locked = LockRegion(0ul, 0ul, lockFlags) == 0;
+  return 0;
+}
+
+void tINIFILE::CloseWhole(int opened, int locked) {
+  if (locked) UnlockRegion(0ul, 0ul);
+  if (opened) tFILE::Close();
+}
+
 void tINIFILE::Load() {
   tMSG *saved = tTHREAD::TakeOwnershipOfLastError();
   loaded_ = 1;
-  int opened = 0;
-  unsigned int status;
-  if (!IsOpen()) {
-    status = OpenAlways(1, 1, 75);
-    opened = status == 0;
-  } else {
-    status = Rewind();
-  }
-  if (status == 0) {
-    int locked = LockRegion(0ul, 0ul, tFILEDEFS::LOCK_SHARED) == 0;
+  int opened = 0, locked = 0;
+  if (OpenWhole(1, tFILEDEFS::LOCK_SHARED, &opened, &locked) == 0) {
     // A complete side copy means that a save was cut short: the file itself
     // may be half written, the side copy holds what it held before.
     int from_side = 0;
@@ -676,9 +688,8 @@ void tINIFILE::Load() {
     }
     delete[] side_name;
     if (!from_side) Parse(*this);
-    if (locked) UnlockRegion(0ul, 0ul);
     modified_ = 0;
-    if (opened) tFILE::Close();
+    CloseWhole(opened, locked);
   }
   tTHREAD::SetLastError(saved);
 }
@@ -785,19 +796,10 @@ done:
 
 void tINIFILE::Save() {
   tMSG *saved = tTHREAD::TakeOwnershipOfLastError();
-  int opened = 0;
-  unsigned int status;
-  if (!IsOpen()) {
-    status = OpenAlways(3, 1, 75);
-    opened = status == 0;
-  } else {
-    status = Rewind();
-  }
-  if (status == 0) {
-    int locked = LockRegion(0ul, 0ul, 0) == 0;
+  int opened = 0, locked = 0;
+  if (OpenWhole(3, 0, &opened, &locked) == 0) {
     if (SaveLocked()) modified_ = 0;
-    if (locked) UnlockRegion(0ul, 0ul);
-    if (opened) tFILE::Close();
+    CloseWhole(opened, locked);
   }
   tTHREAD::SetLastError(saved);
 }

@@ -231,6 +231,8 @@ class KELCORE_API tINIFILE : public tTXTFILE {
   tINIFILE &operator=(const tINIFILE &);
 
   void LoadIfNeeded();
+  unsigned int OpenWhole(unsigned int access, unsigned int lockFlags, int *opened, int *locked);
+  void CloseWhole(int opened, int locked);
   // Reads entries from `src` (this file, or its side copy).
   void Parse(tINIFILE &src);
   unsigned int Write();
