@@ -132,34 +132,6 @@ TEST_F(TextFileTest, ReadingRulesInEveryWidthAndBuffering) {
   }
 }
 
-// A long text of random line lengths reads back line for line, whatever
-// the window and however often a line crosses one.
-TEST_F(TextFileTest, ManyLinesAcrossWindows) {
-  std::vector<std::string> expect;
-  std::string bytes;
-  unsigned int seed = 12345;
-  for (int i = 0; i < 600; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    std::string line((seed >> 16) % 90, static_cast<char>('a' + i % 26));
-    expect.push_back(line);
-    bytes += line + (i % 3 ? "\r\n" : "\n");
-  }
-  std::string path = Put(bytes);
-  for (Buffering b : kAllBufferings) {
-    SCOPED_TRACE(b);
-    OpenText f(path, b);
-    ASSERT_EQ(0u, f.txt->OpenExisting(1, 1));
-    std::vector<std::string> lines;
-    char buf[128];
-    while (f.txt->ReadLine(buf, sizeof buf) == 0) lines.push_back(buf);
-    EXPECT_EQ(expect, lines);
-    unsigned long line = 0, pos = 0;
-    f.txt->GetLinePos(&line, &pos);
-    EXPECT_EQ(601u, line);
-    EXPECT_EQ(bytes.size(), pos);
-  }
-}
-
 // Lines at, just under and over the caller's buffer, ended by a line feed
 // or by the end of the text: a line that fits comes whole; a longer one
 // comes in pieces of size - 1 characters, each but the last reported with
