@@ -10,7 +10,7 @@ BENCH_ARGS ?=
 PACKAGES_NATIVE  := cmake ninja-build g++ libgtest-dev googletest pkg-config
 PACKAGES_WINDOWS := cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 googletest
 PACKAGES_FUZZ    := cmake ninja-build clang libclang-rt-dev
-PACKAGES_BENCH   := cmake ninja-build g++ libbenchmark-dev
+PACKAGES_BENCH   := cmake ninja-build g++ libbenchmark-dev libinih-dev pkg-config
 
 WINEPREFIX_DIR := build/windows/wineprefix
 

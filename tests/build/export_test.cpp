@@ -38,4 +38,18 @@ TEST(LibraryBoundary, DisposingOfTheStaticMessageLeavesItIntact) {
   EXPECT_STREQ(tERRMSG::OutOfMemory.Format(), "Out of memory");
 }
 
+// The INI file's nested classes are exported with it: a program walks
+// sections and keys that the library allocated.
+TEST(LibraryBoundary, StructuredFilesAreReachable) {
+  EXPECT_STREQ(cCFG_VERSION, "A.00.00");
+  tINIFILE ini;  // no name: loading finds nothing, saving writes nothing
+  ini.Add("S", "k", 5);
+  tINIFILE::tSECTION *s = ini.GetFirstSection();
+  ASSERT_NE(s, nullptr);
+  ASSERT_NE(s->FindKey("K"), nullptr);
+  EXPECT_STREQ(s->FindKey("K")->GetValue(), "5");
+  EXPECT_EQ(s->GetNext(), nullptr);
+  ini.SetModified(0);
+}
+
 }  // namespace
