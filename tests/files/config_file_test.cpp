@@ -49,7 +49,6 @@ class ConfigFileTest : public kelcore_test::TempDirTest {
 };
 
 TEST_F(ConfigFileTest, BytesOnDisk) {
-  EXPECT_STREQ("A.00.00", cCFG_VERSION);
   tCFGFILE cfg;
   ASSERT_EQ(0u, cfg.SetFile(path().c_str(), nullptr, nullptr, nullptr));
   ASSERT_EQ(0u, cfg.Create(3, 1, 0666));
