@@ -304,71 +304,63 @@ class FailingFile : public tOSFILE {
   }
 };
 
+// Each write of a save fails in turn (with `and_after`, every later one
+// too), buffered and not: the change stays unsaved, the last error is left
+// alone, and the file or its side copy holds the old content, which the
+// next save repairs.
 TEST_F(IniFileTest, ASaveThatFailsAtAnyWriteLosesNothing) {
-  const std::string old_file = "; old\n[Old]\na=1\nb=2\n";
-  for (bool buffered : {false, true}) {
-    for (bool and_after : {false, true}) {
-      // Count the writes of a save that succeeds.
-      unsigned int count = 0;
-      std::string new_bytes;
-      for (unsigned int fail = 0; fail == 0 || fail <= count; ++fail) {
-        SCOPED_TRACE("buffered " + std::to_string(buffered) + " fail at " + std::to_string(fail) +
-                     (and_after ? " and after" : ""));
-        Put(old_file);
-        std::string old_bytes = Bytes();
-        std::string sav = tmp.File("t.ini.sav");
-        FailingFile *phys = new FailingFile;
-        {
-          tINIFILE ini(phys, 1);
-          if (buffered) ini.SetBuffer(16, nullptr);
-          ini.SetName(path().c_str());
-          ini.Load();
-          ini.Replace("Old", "a", std::string(40, 'n').c_str());
-          ini.Add("New", "k", "v");
-          phys->fail_at = fail;
-          phys->and_after = and_after;
-          tMSG *mark = &tERRMSG::OutOfMemory;
-          tTHREAD::SetLastError(*mark);
-          ini.Save();
-          EXPECT_EQ(mark, tTHREAD::GetLastError()) << "Save leaves the last error alone";
-          if (fail == 0) {
-            count = phys->writes;
-            new_bytes = Bytes();
-            ASSERT_GT(count, 2u);
-            EXPECT_EQ(0, ini.Modified());
-          } else {
-            EXPECT_EQ(1, ini.Modified()) << "the change is not saved";
-          }
-          // A buffered file may hold the failed write's bytes; let Close
-          // write them, as a later close would: the side copy guards the
-          // content meanwhile.
-          phys->fail_at = 0;
-          ini.SetModified(0);
-        }
-        std::string now = Bytes(), side;
-        bool kept = ReadWholeFile(sav, &side);
+  const std::string sav = tmp.File("t.ini.sav"), old_bytes = "; old\n[Old]\na=1\nb=2\n";
+  for (int mode = 0; mode < 4; ++mode) {
+    const bool buffered = mode & 1, and_after = mode & 2;
+    unsigned int count = 0;  // the writes of a save that succeeds
+    std::string new_bytes, now, side;
+    for (unsigned int fail = 0; fail == 0 || fail <= count; ++fail) {
+      SCOPED_TRACE("mode " + std::to_string(mode) + " fail at " + std::to_string(fail));
+      Put(old_bytes);
+      FailingFile *phys = new FailingFile;
+      {
+        tINIFILE ini(phys, 1);
+        if (buffered) ini.SetBuffer(16, nullptr);
+        ini.SetName(path().c_str());
+        ini.Load();
+        ini.Replace("Old", "a", std::string(40, 'n').c_str());
+        ini.Add("New", "k", "v");
+        phys->fail_at = fail;
+        phys->and_after = and_after;
+        tTHREAD::SetLastError(tERRMSG::OutOfMemory);
+        ini.Save();
+        EXPECT_EQ(&tERRMSG::OutOfMemory, tTHREAD::GetLastError()) << "Save leaves the last error alone";
+        EXPECT_EQ(fail != 0 ? 1 : 0, ini.Modified()) << "a failed save keeps the change unsaved";
+        if (fail == 0) count = phys->writes, new_bytes = Bytes();
+        // A buffered file may hold the failed write's bytes; let Close
+        // write them, as a later close would: the side copy guards the
+        // content meanwhile.
+        phys->fail_at = 0;
+        ini.SetModified(0);
+      }
+      now = Bytes();
+      const bool kept = ReadWholeFile(sav, &side);
+      if (fail == 0 || !and_after) {
+        EXPECT_FALSE(kept) << "no side copy left after a save or a restore";
         if (fail == 0) {
-          EXPECT_FALSE(kept);
+          ASSERT_GT(count, 2u);
           continue;
         }
-        if (!and_after) {
-          EXPECT_EQ(old_bytes, now) << "restored";
-          EXPECT_FALSE(kept);
-        } else if (kept) {
-          EXPECT_EQ(old_bytes, side) << "the side copy holds the old content";
-        } else {
-          EXPECT_TRUE(now == old_bytes || now == new_bytes);
-        }
-        // Whatever happened, a load reads the old content.
-        tINIFILE check;
-        check.SetName(path().c_str());
-        EXPECT_EQ(1L, check.Get("Old", "a", 0L));
-        // And the next save repairs the file and drops the side copy.
-        check.Replace("Old", "a", "3");
-        check.Save();
-        EXPECT_FALSE(ReadWholeFile(sav, &side));
-        EXPECT_NE(std::string::npos, Bytes().find("a=3"));
+        EXPECT_EQ(old_bytes, now) << "restored";
+      } else if (kept) {
+        EXPECT_EQ(old_bytes, side) << "the side copy holds the old content";
+      } else {
+        EXPECT_TRUE(now == old_bytes || now == new_bytes);
       }
+      // Whatever happened, a load reads the old content, and the next save
+      // repairs the file and drops the side copy.
+      tINIFILE check;
+      check.SetName(path().c_str());
+      EXPECT_EQ(1L, check.Get("Old", "a", 0L));
+      check.Replace("Old", "a", "3");
+      check.Save();
+      EXPECT_FALSE(ReadWholeFile(sav, &side));
+      EXPECT_NE(std::string::npos, Bytes().find("a=3"));
     }
   }
 }

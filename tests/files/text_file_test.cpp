@@ -223,17 +223,10 @@ TEST_F(TextFileTest, WritingInEveryWidthAndOrder) {
         EXPECT_EQ(c.bytes.size(), pos);
         EXPECT_EQ(0u, f.txt->Close());
       }
+      // Reading these marks and widths back is the reading table's work.
       std::string got;
       ASSERT_TRUE(kelcore_test::ReadWholeFile(path, &got));
       EXPECT_EQ(c.bytes, got);
-      // And it reads back as it was written.
-      OpenText f(path, b);
-      ASSERT_EQ(0u, f.txt->OpenExisting(1, 1));
-      f.txt->Set16BitFlag(c.wide);
-      char buf[16];
-      ASSERT_EQ(0u, f.txt->ReadLine(buf, sizeof buf));
-      EXPECT_STREQ("hi", buf);
-      EXPECT_EQ(c.swap, f.txt->GetByteSwap());
     }
   }
 }
