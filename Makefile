@@ -41,7 +41,7 @@ demo: deps
 	@status=0; $(FILEREPORT) no-such-file.txt || status=$$?; \
 	  echo "(exit status $$status)"; test $$status -eq 1
 	@echo
-	./build/native/examples/kelcore_demo
+	./build/native/examples/kelcore_demo build/native/share/kelcore/kelcore.cat
 
 test: deps
 	cmake --preset native

@@ -3,6 +3,7 @@
 // code plus the thread's last error) with the log records it writes.
 #include <cstdio>
 #include <iostream>
+#include <new>
 
 #include "kelcore/kelcore.h"
 
@@ -74,13 +75,15 @@ void Locks() {
   std::printf("released\n");
 }
 
-void ErrorsAndLogging() {
+void ErrorsAndLogging(bool englishTexts) {
   Section("errors and logging");
   // Send the library's records to stdout: file operations ("os") and changes
-  // of the thread's last error ("thread"), each with a time stamp.
+  // of the thread's last error ("thread"), each with a time stamp. With a
+  // message file registered, only the changes of the last error: the file
+  // operations would show the message file's own reads as well.
   tLOGMGR::pLogFile = &std::cout;
   tLOGMGR::LevelMask = 0xC4;
-  tLOGMGR::pClassNames = "os;thread";
+  tLOGMGR::pClassNames = englishTexts ? "thread" : "os;thread";
   tLOGMGR::SetStampFmt("[pid %0 %5'%02u':%6'%02u':%7'%02u'] ");
 
   // Every operation returns a status and leaves the detail as the calling
@@ -92,7 +95,7 @@ void ErrorsAndLogging() {
   std::printf("OpenExisting returned status %u: %s\n", status, error ? error->Format() : "");
   // Without a message file the text describes the missing catalog; the
   // detail travels in the message's parameters all the same.
-  for (unsigned int i = 0; error && i < error->NumParms(); ++i) {
+  for (unsigned int i = 0; !englishTexts && error && i < error->NumParms(); ++i) {
     const tPARAMETER *parm = &(*error)[i];
     char text[1024];
     parm->Format(text, nullptr);
@@ -119,11 +122,19 @@ void ErrorsAndLogging() {
 
 }  // namespace
 
-int main() {
+// With the path of the library's English texts (kelcore.cat, installed under
+// share/kelcore/) as its argument, the demo registers them, and every
+// library error reads as an English sentence; without it, the messages show
+// what they carry while no message file is open.
+int main(int argc, char **argv) {
   std::printf("libkelcore demo\n");
+  // A message file is registered from construction to destruction.
+  tMSGFILE *texts = argc > 1 ? new (std::nothrow) tMSGFILE : nullptr;
+  if (texts != nullptr) texts->SetName(argv[1]);
   Messages();
   Dates();
   Locks();
-  ErrorsAndLogging();
+  ErrorsAndLogging(texts != nullptr);
+  delete texts;
   return 0;
 }
