@@ -28,6 +28,7 @@
 #include "kelcore/names/pc_file_name.h"
 #include "kelcore/names/unix_file_name.h"
 #include "kelcore/physical/file_defs.h"
+#include "kelcore/physical/cstream/cstream_file.h"
 #include "kelcore/physical/os/os_file.h"
 #include "kelcore/physical/physical_file.h"
 #include "kelcore/sync/lock.h"
