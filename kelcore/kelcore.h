@@ -13,6 +13,7 @@
 #include "kelcore/catalog/catalog.h"
 #include "kelcore/catalog/message_file.h"
 #include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/catalog/nls_catalog.h"
 #include "kelcore/error/error_list.h"
 #include "kelcore/error/os_error.h"
 #include "kelcore/error/status.h"
