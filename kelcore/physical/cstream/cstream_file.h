@@ -44,8 +44,8 @@ class KELCORE_API tCSTREAMFILEIO : public virtual tPHYFILEIOOBJ {
   // Opening needs a name; the stream is owned. An object that already has
   // a stream, owned or not, refuses with EACCES (status 3) and keeps it.
   // Only the read and write bits of `mode` count; `share` is not used.
-  // A zero permission word creates a writable file; otherwise bit 2
-  // (0x2) makes it writable and without it the file is read-only.
+  // A zero permission word creates a writable file; otherwise the bit
+  // 0x2 makes it writable and without it the file is read-only.
   unsigned int OpenExisting(unsigned int mode, unsigned int share);
   unsigned int OpenAlways(unsigned int mode, unsigned int share, unsigned int permissions);
   unsigned int Create(unsigned int mode, unsigned int share, unsigned int permissions);
