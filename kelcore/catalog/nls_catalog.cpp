@@ -5,39 +5,10 @@
 #include "kelcore/catalog/message_file.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/msg/message.h"
-#include "kelcore/names/pc_file_name.h"
-#include "kelcore/physical/os/os_file.h"
-#include "kelcore/sync/lock.h"
 #include "kelcore/sync/thread.h"
 #include "kelcore/text/nls_string.h"
 
 namespace {
-
-// The file under catopen's message file: an operating-system file whose
-// lock serialises the threads that read catalogs through it at once.
-class tNLSFILE : public tINTRA_PROCESS_LOCK,
-                 public tPHYSICAL_FILE,
-                 public tOSFILEIO,
-                 public tPCFILENAME,
-                 public tOSFILESYS {
- public:
-  tNLSFILE() {}
-  ~tNLSFILE() {}
-
-  unsigned int AllocCompatFileObj(tPHYSICAL_FILE **out) const {
-    tNLSFILE *file = out != nullptr ? new (std::nothrow) tNLSFILE : nullptr;
-    if (out != nullptr) *out = file;
-    if (file == nullptr) {
-      tTHREAD::SetLastError(tERRMSG::OutOfMemory);
-      return 0xFFFFFFFFu;
-    }
-    return 0;
-  }
-  unsigned int AllocCompatDirObj(tPHYSICAL_DIR **out) const {
-    if (out != nullptr) *out = nullptr;
-    return 0;
-  }
-};
 
 // The message file catopen opened; null when none is open. Not locked:
 // catopen and catclose must not run alongside each other or catgets.
@@ -68,10 +39,11 @@ int kelcore_catopen(char const *fileName, int) {
     unsigned int ignored;
     CloseOpenFile(&ignored);
   }
-  tNLSFILE *phys = new (std::nothrow) tNLSFILE;
-  tSTDMSGFILE *file = phys != nullptr ? new (std::nothrow) tSTDMSGFILE(phys, 1) : nullptr;
+  // Without a file of its own, a message file makes the one catalogs need:
+  // an operating-system file with an in-process lock, so that threads may
+  // call catgets at once.
+  tSTDMSGFILE *file = new (std::nothrow) tSTDMSGFILE(nullptr, 1);
   if (file == nullptr) {
-    delete phys;
     tTHREAD::SetLastError(tERRMSG::OutOfMemory);
     return -1;
   }
