@@ -6,9 +6,16 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+#include <cstdio>
+
 #include "kelcore/app/application.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/sync/thread.h"
+#include "tests/support/child_process.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/message_file.h"
 #include "tests/support/scoped_env.h"
@@ -108,6 +115,48 @@ TEST_F(GuiApp, TheRunSequenceShowsItsFailuresInBoxes) {
   }
   ASSERT_EQ(1u, g_boxes.size());
   EXPECT_NE(std::string::npos, g_boxes[0].find("|No picture|48")) << g_boxes[0];
+}
+
+// The library's own box, in a child whose standard error is a file: on
+// Windows MessageBoxA, reached through the program's import slot replaced
+// by a recorder (so no window waits for a click); elsewhere one line on
+// standard error. No catalog: the caption is empty.
+#if defined(_WIN32)
+extern "C" void *__imp_MessageBoxA;
+std::string g_real_box;
+int WINAPI FakeMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
+  g_real_box = std::string(caption) + "|" + text + "|" + std::to_string(style);
+  return IDOK;
+}
+#endif
+
+KELCORE_CHILD_MAIN(gui_default_box) {
+  if (args.size() != 1 || std::freopen(args[0].c_str(), "w", stderr) == nullptr) return 10;
+#if defined(_WIN32)
+  void **slot = &__imp_MessageBoxA;
+  DWORD old = 0;
+  if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old)) return 11;
+  *slot = reinterpret_cast<void *>(&FakeMessageBoxA);
+#endif
+  ViewerApp app;
+  app.Display("Disk full", tMSG::eERROR);
+#if defined(_WIN32)
+  std::fputs(g_real_box.c_str(), stderr);
+#endif
+  return 0;
+}
+
+TEST_F(GuiApp, TheLibrarysOwnBoxOnEachSystem) {
+  kelcore_test::ChildProcess child;
+  ASSERT_TRUE(child.Start("gui_default_box", {tmp.File("err.txt")}));
+  EXPECT_EQ(0, child.Wait());
+  std::string text;
+  EXPECT_TRUE(kelcore_test::ReadWholeFile(tmp.File("err.txt"), &text));
+#if defined(_WIN32)
+  EXPECT_EQ("|Disk full|48", text);  // MessageBoxA with the exclamation icon
+#else
+  EXPECT_EQ("Disk full\n", text);
+#endif
 }
 
 }  // namespace
