@@ -15,6 +15,7 @@
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/names/pc_file_name.h"
 #include "kelcore/platform/console.h"
+#include "kelcore/platform/message_box.h"
 #include "kelcore/sync/thread.h"
 
 namespace {
@@ -74,17 +75,19 @@ class tAPPTEXT : public kelapp::tLIBMSG {
 
 const unsigned int kLineFormat = 5;
 
-// Text `msgId` of the APP catalog's set 0 (labels 0 to 4, the line format
-// 5), looked up on first use and kept for the process; the default when
+// Text `msgId` of the APP catalog's set `setId`: set 0 holds the console's
+// labels 0 to 4 and the line format 5, set 1 the message-box captions 0 to
+// 4. Looked up on first use and kept for the process; the default when
 // the catalog has none. The lookup leaves the thread's last error alone.
-const char *DisplayText(unsigned int msgId) {
-  static std::atomic<char *> kept[kLineFormat + 1];
-  const char *fallback = msgId == kLineFormat ? "%0%1" : "";
-  if (msgId > kLineFormat) return fallback;
-  char *text = kept[msgId].load(std::memory_order_acquire);
+const char *DisplayText(unsigned int msgId, unsigned int setId = 0) {
+  static std::atomic<char *> kept[2][kLineFormat + 1];
+  const char *fallback = setId == 0 && msgId == kLineFormat ? "%0%1" : "";
+  if (setId > 1 || msgId > kLineFormat || (setId == 1 && msgId == kLineFormat)) return fallback;
+  std::atomic<char *> *slot = &kept[setId][msgId];
+  char *text = slot->load(std::memory_order_acquire);
   if (text != nullptr) return text;
 
-  tAPPTEXT msg(0, msgId, fallback);
+  tAPPTEXT msg(setId, msgId, fallback);
   const char *found = msg.GetText();
   std::size_t size = std::strlen(found) + 1;
   char *copy = new (std::nothrow) char[size];
@@ -92,7 +95,7 @@ const char *DisplayText(unsigned int msgId) {
   if (copy == nullptr) return fallback;
   std::memcpy(copy, found, size);
   char *expected = nullptr;
-  if (!kept[msgId].compare_exchange_strong(expected, copy, std::memory_order_acq_rel)) {
+  if (!slot->compare_exchange_strong(expected, copy, std::memory_order_acq_rel)) {
     delete[] copy;  // another thread kept its copy first
     return expected;
   }
@@ -317,4 +320,59 @@ void tCONSOLE_APP::Write(const char *text) const {
 void tCONSOLE_APP::WriteLine(const char *text) const {
   Write(text);
   Write("\n");
+}
+
+// ---------------------------------------------------------------- tGUI_APP
+
+namespace {
+
+void DefaultMessageBox(const char *caption, const char *text, unsigned int style) {
+  kelsys::ShowMessageBox(caption, text, style);
+}
+
+std::atomic<tMESSAGE_BOX_HOOK> g_message_box(nullptr);
+
+}  // namespace
+
+unsigned int tGUI_APP::_hPrevInstance = 0;
+int tGUI_APP::_nCmdShow = 0;
+
+tGUI_APP::tGUI_APP(unsigned int argc, const char **argv, const char *name, const char *file,
+                   const char *version)
+    : tAPP(argc, argv, name, file, version) {}
+
+tGUI_APP::~tGUI_APP() {}
+
+void tGUI_APP::SetWinMainParms(unsigned int hInstance, unsigned int hPrevInstance, int nCmdShow) {
+  tAPP::_hInstance = hInstance;
+  _hPrevInstance = hPrevInstance;
+  _nCmdShow = nCmdShow;
+}
+
+tMESSAGE_BOX_HOOK tGUI_APP::SetMessageBoxHook(tMESSAGE_BOX_HOOK hook) {
+  return g_message_box.exchange(hook);
+}
+
+void tGUI_APP::Display(tMSG &msg) const { tAPP::Display(msg); }
+
+void tGUI_APP::Display(const char *text, tMSG::eSEVERITY severity) const {
+  if (text == nullptr) text = "";
+  const unsigned int number = static_cast<unsigned int>(severity);
+  // Severities outside 0 to 4 have neither a caption nor an icon.
+  const char *caption = number < kLineFormat ? DisplayText(number, 1) : "";
+  unsigned int style = 0;
+  if (number == 0) {
+    style = kelsys::kIconInformation;
+  } else if (number == 1) {
+    style = kelsys::kIconStop;
+  } else if (number < kLineFormat) {
+    style = kelsys::kIconExclamation;
+  }
+  tMESSAGE_BOX_HOOK hook = g_message_box.load();
+  (hook != nullptr ? hook : DefaultMessageBox)(caption, text, style);
+
+  if (tLOGMGR::pLogFile != nullptr && tLOGMGR::Begin("app", tLOGDEFS::eAPP)) {
+    *tLOGMGR::pLogFile << "Displayed " << caption << " \"" << text << "\"\n";
+    tLOGMGR::End();
+  }
 }

@@ -150,4 +150,54 @@ class KELCORE_API tCONSOLE_APP : public tAPP {
   void *out_;  // the standard-output handle
 };
 
+// How a windowed application shows a message box: the caption, the text
+// and the MessageBoxA style bits of the icon (0x40 information, 0x10 stop,
+// 0x30 exclamation; 0 none). Returns when the user has seen the box.
+typedef void (*tMESSAGE_BOX_HOOK)(const char *caption, const char *text, unsigned int style);
+
+// An application that shows its messages in message boxes, for windowed
+// programs. The entry point hands its start-up values to SetWinMainParms
+// before constructing the application object:
+//
+//   int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR cmd, int show) {
+//     tGUI_APP::SetWinMainParms((unsigned int)(UINT_PTR)inst,
+//                               (unsigned int)(UINT_PTR)prev, show);
+//     tVIEWER app(__argc, (const char **)__argv);
+//     return app.Run();
+//   }
+//
+// The box: the caption is the APP catalog's text of set 1 for the severity
+// (empty without one), looked up once per severity and kept; the icon is
+// information for severity 0, stop for 1 and exclamation for 2 to 4; other
+// severities get neither. On Windows the box is MessageBoxA owned by the
+// active window. Elsewhere, by default, "caption: text" goes to standard
+// error as one line. SetMessageBoxHook replaces the way the box is shown,
+// on every system: a program built on a toolkit shows its own dialog, and
+// tests record what would have been shown.
+//
+// With the "app" label and level 0x01 enabled, each box is logged as
+// `Displayed <caption> "<text>"`.
+class KELCORE_API tGUI_APP : public tAPP {
+ public:
+  void Display(const char *text, tMSG::eSEVERITY severity) const;
+  void Display(tMSG &msg) const;
+
+  // Stores the entry point's values in tAPP::_hInstance, _hPrevInstance
+  // and _nCmdShow.
+  static void SetWinMainParms(unsigned int hInstance, unsigned int hPrevInstance, int nCmdShow);
+  // Installs `hook` for every later box of every windowed application;
+  // null restores the library's own. Returns the hook it replaces (null
+  // for the library's own).
+  static tMESSAGE_BOX_HOOK SetMessageBoxHook(tMESSAGE_BOX_HOOK hook);
+
+  static unsigned int _hPrevInstance;
+  static int _nCmdShow;
+
+ protected:
+  // tAPP's constructor; then this object is the current application.
+  tGUI_APP(unsigned int argc, const char **argv, const char *name, const char *file,
+           const char *version);
+  ~tGUI_APP();
+};
+
 #endif  // KELCORE_APP_APPLICATION_H

@@ -21,4 +21,11 @@
 #  define KELCORE_API
 #endif
 
+// Systems whose C library has catopen, catgets and catclose of its own:
+// the library's catalog functions must not be exported under those names
+// there (catalog/nls_catalog.h).
+#if !defined(_WIN32)
+#  define KELCORE_LIBC_HAS_CATGETS 1
+#endif
+
 #endif  // KELCORE_PLATFORM_EXPORT_H

@@ -1,0 +1,11 @@
+// The catalog functions under their X/Open names, which nothing else in a
+// Windows program claims (catalog/nls_catalog.h).
+#include "kelcore/catalog/nls_catalog.h"
+
+int catopen(char const *fileName, int flag) { return kelcore_catopen(fileName, flag); }
+
+char *catgets(int fd, int setId, int msgId, char const *defaultText) {
+  return kelcore_catgets(fd, setId, msgId, defaultText);
+}
+
+int catclose(int fd) { return kelcore_catclose(fd); }
