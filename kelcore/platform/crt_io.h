@@ -46,6 +46,8 @@ using ::_setmode;
 using ::_stat;
 using ::_utimbuf;
 using ::_utime;
+using ::remove;
+using ::rename;
 const int cO_BINARY = _O_BINARY;
 const int cO_TEXT = _O_TEXT;
 const int cS_IREAD = _S_IREAD;
@@ -77,6 +79,10 @@ int _chsize(int fd, long size);
 int _access(const char *name, int mode);
 int _stat(const char *name, struct _stat *out);
 int _utime(const char *name, struct _utimbuf *times);
+// The C library's remove and rename on the names the library is given, as
+// Windows' C runtime takes them (either separator, the C: drive).
+int remove(const char *name);
+int rename(const char *from, const char *to);
 #endif
 
 }  // namespace kelsys

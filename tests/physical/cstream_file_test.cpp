@@ -3,6 +3,7 @@
 // owned streams, the do-nothing facets), and what its failures report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
@@ -307,13 +308,21 @@ TEST_F(CStreamTest, RenameMovesAcrossDirectoriesAndCloseIsTraced) {
   }
   kelcore_test::TempDir other;
   const std::string to = other.File("moved.dat");
-  ASSERT_EQ(0u, f.Rename(tPCFILENAME(to.c_str())));
+  // Renames and deletions take DOS-style names, backslashes included, on
+  // every system.
+  std::string dosTo = to;
+  std::replace(dosTo.begin(), dosTo.end(), '/', '\\');
+  ASSERT_EQ(0u, f.Rename(tPCFILENAME(dosTo.c_str())));
   std::string bytes;
   EXPECT_TRUE(kelcore_test::ReadWholeFile(to, &bytes));
   EXPECT_EQ("abc", bytes);
   int exists = 7;
   EXPECT_EQ(0u, f.Exists(&exists));
   EXPECT_EQ(0, exists);
+  tCSTREAM moved;
+  moved.SetName(dosTo.c_str());
+  EXPECT_EQ(0u, moved.Delete());
+  EXPECT_FALSE(kelcore_test::ReadWholeFile(to, &bytes));
 }
 
 // The standard streams of a child whose stdin and stdout are files: a

@@ -243,12 +243,12 @@ unsigned int tCSTREAMFILESYS::Exists(int *exists) {
 }
 
 unsigned int tCSTREAMFILESYS::Rename(tPHYFILENAMEOBJ const &newName) {
-  if (std::rename(GetName(), newName.GetName()) != 0) return Report(*this, cMSG_RENAME, errno);
+  if (kelsys::rename(GetName(), newName.GetName()) != 0) return Report(*this, cMSG_RENAME, errno);
   return 0;
 }
 
 unsigned int tCSTREAMFILESYS::Delete() {
-  if (std::remove(GetName()) != 0) return Report(*this, cMSG_DELETE, errno);
+  if (kelsys::remove(GetName()) != 0) return Report(*this, cMSG_DELETE, errno);
   return 0;
 }
 

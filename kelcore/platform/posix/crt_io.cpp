@@ -46,6 +46,19 @@ std::FILE *_fdopen(int fd, const char *mode) {
 
 int _close(int fd) { return ::close(fd); }
 
+int remove(const char *name) {
+  char path[kNativeNameSize];
+  if (!Native(name, path)) return -1;
+  return std::remove(path);
+}
+
+int rename(const char *from, const char *to) {
+  char source[kNativeNameSize];
+  char target[kNativeNameSize];
+  if (!Native(from, source) || !Native(to, target)) return -1;
+  return std::rename(source, target);
+}
+
 int _fileno(std::FILE *stream) {
   if (stream == nullptr) {
     errno = EINVAL;
