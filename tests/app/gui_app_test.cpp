@@ -122,7 +122,13 @@ TEST_F(GuiApp, TheRunSequenceShowsItsFailuresInBoxes) {
 // by a recorder (so no window waits for a click); elsewhere one line on
 // standard error. No catalog: the caption is empty.
 #if defined(_WIN32)
-extern "C" void *__imp_MessageBoxA;
+// The slot's symbol as the linker spells it: 32-bit imports carry the
+// stdcall decoration.
+#if defined(_WIN64)
+extern "C" void *g_message_box_slot __asm__("__imp_MessageBoxA");
+#else
+extern "C" void *g_message_box_slot __asm__("__imp__MessageBoxA@16");
+#endif
 std::string g_real_box;
 int WINAPI FakeMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
   g_real_box = std::string(caption) + "|" + text + "|" + std::to_string(style);
@@ -133,7 +139,7 @@ int WINAPI FakeMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
 KELCORE_CHILD_MAIN(gui_default_box) {
   if (args.size() != 1 || std::freopen(args[0].c_str(), "w", stderr) == nullptr) return 10;
 #if defined(_WIN32)
-  void **slot = &__imp_MessageBoxA;
+  void **slot = &g_message_box_slot;
   DWORD old = 0;
   if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old)) return 11;
   *slot = reinterpret_cast<void *>(&FakeMessageBoxA);
