@@ -11,6 +11,16 @@ function(check)
   execute_process(COMMAND ${EMULATOR} ${KELMSGC} ${C_ARGS}
     WORKING_DIRECTORY ${WORK_DIR}
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  # Under Wine on a loaded machine a program's output now and then never
+  # reaches the pipe although the program wrote it and exited as expected:
+  # such a run is tried once more. Every command here is repeatable, and a
+  # native run is never retried.
+  if(EMULATOR AND rc STREQUAL C_EXIT AND out STREQUAL "" AND err STREQUAL ""
+     AND (DEFINED C_STDOUT OR DEFINED C_STDERR))
+    execute_process(COMMAND ${EMULATOR} ${KELMSGC} ${C_ARGS}
+      WORKING_DIRECTORY ${WORK_DIR}
+      RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  endif()
   set(bad "")
   if(NOT rc STREQUAL C_EXIT)
     string(APPEND bad " exit ${rc}, expected ${C_EXIT};")
