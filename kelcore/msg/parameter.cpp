@@ -102,7 +102,7 @@ void tPARAMETER::PrintfFormat(char *buf, const char *format, ...) {
 }
 
 const char *tPARAMETER::ValidSpec(const char *spec, const char *default_conversion) {
-  // The spec goes to printf as it stands, so its length modifier must
+  // The conversion goes to printf as it stands, so its length modifier must
   // already be the one the default conversion's argument needs.
   tCONVERSION conv, def;
   if (spec == nullptr || *spec == 0 || !ParseSpec(spec, &conv)) return default_conversion;
