@@ -71,7 +71,7 @@ auto Os(unsigned int number, int code, std::vector<std::string> names = {}) {
   return std::make_tuple(static_cast<const tMSGCAT *>(&kelos::Catalog()), number, code, names);
 }
 
-// A directory named on construction: Dir for the system's, LDir for a logical one.
+// An object named on construction; Dir is a system directory, LDir a logical one.
 template <class T> struct Named : T {
   explicit Named(const std::string &name) { this->SetName(name.c_str()); }
 };
@@ -178,8 +178,7 @@ TEST_F(DirTest, ListsEntriesWithKindsNamesSizesAndTimesButNeverDotOrDotDot) {
     EXPECT_EQ(want, entries);
   }
   // What the names lead to: attributes, sizes and times of the entries.
-  tOSFILE f;
-  f.SetName(P("f.txt").c_str());
+  Named<tOSFILE> f(P("f.txt"));
   unsigned long size = 0;
   tDATETIME got = {};
   unsigned int attrs = 0;
@@ -343,9 +342,7 @@ TEST_F(DirTest, EntriesAddedOrRemovedDuringTheWalkComeAtMostOnce) {
     EXPECT_TRUE(seen.insert(info.Name.GetFileName()).second) << info.Name.GetName();
     // POSIX: the names were read when the listing started, and an entry
     // removed before the walk reached it is skipped.
-    if (!kWindows) {
-      EXPECT_EQ(0u, removed.count(info.Name.GetFileName()));
-    }
+    EXPECT_TRUE(kWindows || removed.count(info.Name.GetFileName()) == 0) << "removed, yet listed";
   }
   EXPECT_GT(seen.size(), before);
   EXPECT_EQ(0u, d.Close());
