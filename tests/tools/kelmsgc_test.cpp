@@ -24,17 +24,12 @@ using kelmsgc::tCATALOG;
 // Compiles the sources in order; the message file's bytes, or the error.
 bool Compile(const std::vector<std::string> &sources, std::string *out) {
   kelmsgc::tCOMPILER compiler;
-  for (std::size_t i = 0; i < sources.size(); ++i) {
-    if (!compiler.AddSource("s" + std::to_string(i + 1) + ".msg", sources[i])) {
-      *out = compiler.Error();
-      return false;
-    }
-  }
-  if (!compiler.Write(out)) {
-    *out = compiler.Error();
-    return false;
-  }
-  return true;
+  bool ok = true;
+  for (std::size_t i = 0; ok && i < sources.size(); ++i)
+    ok = compiler.AddSource("s" + std::to_string(i + 1) + ".msg", sources[i]);
+  ok = ok && compiler.Write(out);
+  if (!ok) *out = compiler.Error();
+  return ok;
 }
 
 std::vector<tCATALOG> Read(const std::string &bytes) {
