@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -160,9 +159,8 @@ TEST_F(Application, TakesFileNamesAndLoggingFromTheEnvironment) {
   const struct {
     const char *value;
     unsigned int levels;
-  } levels[] = {{"196", 0xC4},         {"-1", 0xFFFFFFFF}, {"0x10", 0},  {"abc", 0},
-                {"12abc", 12},         {"+5", 0},          {" 5", 0},    {"4294967295", 0xFFFFFFFF},
-                {"4294967297", 1}};
+  } levels[] = {{"196", 0xC4}, {"-1", 0xFFFFFFFF}, {"0x10", 0}, {"abc", 0}, {"12abc", 12},
+                {"+5", 0},     {" 5", 0},          {"4294967295", 0xFFFFFFFF}, {"4294967297", 1}};
   for (const auto &l : levels) {
     env.Set("TRACELEVEL", l.value);
     EXPECT_EQ(l.levels, static_cast<unsigned int>(app.GetLogLevels())) << l.value;
@@ -186,16 +184,15 @@ TEST_F(Application, LogsToTheStandardStreamsOrRunsWithoutALog) {
     ASSERT_EQ(3u, lines.size()) << captured.str();
     EXPECT_EQ("Logging level: 0x000000C4", lines[1]);
   }
-  // A log file that cannot be opened: no log, and no error.
-  env.Set("LOGFILE", tmp.File("no-such-dir/x.log").c_str());
-  tSTDLOGFILE log;
-  EXPECT_EQ(0u, app.OpenLogFile(log));
-  EXPECT_EQ(nullptr, tLOGMGR::pLogFile);
-  EXPECT_EQ(nullptr, tTHREAD::GetLastError());
-  // TRACELEVEL missing: no log either.
-  env.Set("TRACELEVEL", nullptr).Set("LOGFILE", "$stdout");
-  EXPECT_EQ(0u, app.OpenLogFile(log));
-  EXPECT_EQ(nullptr, tLOGMGR::pLogFile);
+  // No log, and no error: a log file that cannot be opened, or no TRACELEVEL.
+  const std::string unopenable = tmp.File("no-such-dir/x.log");
+  for (const char *level : {"196", static_cast<const char *>(nullptr)}) {
+    env.Set("TRACELEVEL", level).Set("LOGFILE", level ? unopenable.c_str() : "$stdout");
+    tSTDLOGFILE log;
+    EXPECT_EQ(0u, app.OpenLogFile(log)) << !level;
+    EXPECT_EQ(nullptr, tLOGMGR::pLogFile) << !level;
+    EXPECT_EQ(nullptr, tTHREAD::GetLastError()) << !level;
+  }
 }
 
 // The console application itself, not an override of its display.

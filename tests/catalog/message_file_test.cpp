@@ -36,6 +36,15 @@ std::string LastErrorNumber() {
   return std::to_string(cat->GetSetId()) + ":" + std::to_string(cat->GetMsgId());
 }
 
+// One GetMsg: its status, and the text or "(null)" when none came back.
+unsigned int Get(tMSGCAT &cat, unsigned int set, unsigned int msg, std::string *text) {
+  char *t = nullptr;
+  const unsigned int result = cat.GetMsg(set, msg, &t);
+  *text = t != nullptr ? t : "(null)";
+  delete[] t;
+  return result;
+}
+
 class MessageFileTest : public kelcore_test::TempDirTest {
  protected:
   void SetUp() override { ClearLastError(); }
@@ -85,14 +94,14 @@ TEST_F(MessageFileTest, FindCatalogByNameOffsetAndLanguage) {
       EXPECT_EQ(c.position, pos);
     }
   }
-  unsigned long pos = 0;
-  EXPECT_EQ(0u, file.FindNextCatalog(b1_at));
-  EXPECT_EQ(0u, file.GetPos(&pos));
-  EXPECT_EQ(b2_at, pos);
-  EXPECT_EQ(0u, file.FindNextCatalog(b2_at));
-  EXPECT_EQ(0u, file.GetPos(&pos));
-  EXPECT_EQ(b2_at + b2.size(), pos);
-  EXPECT_EQ(4u, file.FindNextCatalog(pos));
+  const unsigned long next[][3] = {{b1_at, 0, b2_at}, {b2_at, 0, b2_at + b2.size()},
+                                   {b2_at + b2.size(), 4, 0}};
+  for (const auto &n : next) {
+    unsigned long pos = 0;
+    EXPECT_EQ(n[1], file.FindNextCatalog(n[0])) << n[0];
+    if (n[1] == 0) { EXPECT_EQ(0u, file.GetPos(&pos)); }
+    EXPECT_EQ(n[2], pos);
+  }
   // A header record of another type, or a catalog length of 0: corrupt.
   for (unsigned int field : {0u, 8u + 8u}) {
     std::string bad = a;
@@ -131,41 +140,33 @@ TEST_F(MessageFileTest, TheRegistrySearchesFilesInOrderAndForgetsDestroyedOnes) 
       tmp.File("2.cat"), std::vector<std::string>{"$catalog X\n1 second\n$catalog Y\n1 y\n"});
   auto third = std::make_unique<RegisteredMessageFile>(
       tmp.File("3.cat"), std::vector<std::string>{"$catalog Z\n1 z\n"});
-  auto text = [](const char *catalog, unsigned int *result) {
-    tMSGCAT cat(catalog, "A.00.00", nullptr);
-    char *t = nullptr;
-    *result = cat.GetMsg(1, 1, &t);
-    std::string s = t != nullptr ? t : "";
-    delete[] t;
-    return s;
+  // "status text" of message 1:1, "" when the status is 0.
+  auto text = [](tMSGCAT &cat) {
+    std::string t;
+    const unsigned int result = Get(cat, 1, 1, &t);
+    return result == 0 ? t : std::to_string(result) + " " + t;
   };
-  unsigned int result;
-  EXPECT_EQ("first", text("X", &result));
-  EXPECT_EQ("y", text("Y", &result));
-  EXPECT_EQ("z", text("Z", &result));
-  EXPECT_EQ("", text("W", &result));
-  EXPECT_EQ(10u, result);
+  tMSGCAT x("X", "A.00.00", nullptr), y("Y", "A.00.00", nullptr), z("Z", nullptr, nullptr),
+      w("W", nullptr, nullptr);
+  EXPECT_EQ("first", text(x));
+  EXPECT_EQ("y", text(y));
+  EXPECT_EQ("z", text(z));
+  EXPECT_EQ("10 (null)", text(w));
   EXPECT_EQ("1:0", LastErrorNumber());
   // A bound catalog whose file is destroyed finds its catalog again
   // elsewhere, and never reads the destroyed file.
-  tMSGCAT y("Y", "A.00.00", nullptr), x("X", nullptr, nullptr);
-  char *t = nullptr;
-  ASSERT_EQ(0u, y.GetMsg(1, 1, &t));
-  delete[] t;
   second.reset();
-  EXPECT_EQ(10u, y.GetMsg(1, 1, &t));
-  EXPECT_EQ(nullptr, t);
+  EXPECT_EQ("10 (null)", text(y));
   first.reset();
-  EXPECT_EQ("z", text("Z", &result));
-  EXPECT_EQ(10u, x.GetMsg(1, 1, &t));
+  tMSGCAT fresh_z("Z", nullptr, nullptr);
+  EXPECT_EQ("z", text(fresh_z));
+  EXPECT_EQ("10 (null)", text(x));
   auto again = std::make_unique<RegisteredMessageFile>(
       tmp.File("4.cat"), std::vector<std::string>{"$catalog Y\n1 new y\n"});
-  ASSERT_EQ(0u, y.GetMsg(1, 1, &t));
-  EXPECT_STREQ("new y", t);
-  delete[] t;
+  EXPECT_EQ("new y", text(y));
   third.reset();
   again.reset();
-  EXPECT_EQ(0xFFFFFFFFu, y.GetMsg(1, 1, &t));  // no message file at all
+  EXPECT_EQ("4294967295 (null)", text(y));  // no message file at all
   EXPECT_EQ("0:3", LastErrorNumber());
 }
 
@@ -178,8 +179,7 @@ TEST_F(MessageFileTest, CatalogReads) {
   tMSGCAT cat("C", "A.02.00", nullptr);
   const struct {
     unsigned int set, msg, result;
-    const char *text;
-    const char *error;
+    const char *text, *error;
   } reads[] = {
       {1, 23, 0, "text 23", "none"},  {1, 1, 0, "text 1", "none"},
       {1, 25, 0, "text 25", "none"},  {2, 2, 0xFFFFFFFFu, nullptr, "0:2"},
@@ -190,11 +190,10 @@ TEST_F(MessageFileTest, CatalogReads) {
   for (const auto &r : reads) {
     SCOPED_TRACE(std::to_string(r.set) + ":" + std::to_string(r.msg));
     ClearLastError();
-    char *text = nullptr;
-    EXPECT_EQ(r.result, cat.GetMsg(r.set, r.msg, &text));
-    EXPECT_STREQ(r.text, text);
+    std::string text;
+    EXPECT_EQ(r.result, Get(cat, r.set, r.msg, &text));
+    EXPECT_EQ(r.text ? r.text : "(null)", text);
     EXPECT_EQ(r.error, LastErrorNumber());
-    delete[] text;
   }
   unsigned int id = 0;
   const struct {
@@ -211,16 +210,23 @@ TEST_F(MessageFileTest, CatalogReads) {
     EXPECT_EQ(n[1], cat.GetNextSetId(n[0], &id)) << n[0];
     EXPECT_EQ(n[2], id);
   }
-  char *text = nullptr;
+  // A 16-bit catalog, a too-new version, a language no catalog has.
   tMSGCAT wide("W", nullptr, nullptr), newer("V", "A.02.00", nullptr),
       other_language("C", "A.02.00", "german");
-  EXPECT_EQ(0u, wide.GetMsg(0, 0, &text));
-  EXPECT_STREQ("abc", text);
-  delete[] text;
-  EXPECT_EQ(0xFFFFFFFFu, newer.GetMsg(0, 0, &text));
-  EXPECT_EQ("0:5", LastErrorNumber());
-  EXPECT_EQ(0xFFFFFFFFu, other_language.GetMsg(1, 1, &text));
-  EXPECT_EQ("1:1", LastErrorNumber());
+  const struct {
+    tMSGCAT *cat;
+    unsigned int set, msg, result;
+    const char *text, *error;
+  } others[] = {{&wide, 0, 0, 0, "abc", "none"},
+                {&newer, 0, 0, 0xFFFFFFFFu, "(null)", "0:5"},
+                {&other_language, 1, 1, 0xFFFFFFFFu, "(null)", "1:1"}};
+  for (const auto &o : others) {
+    ClearLastError();
+    std::string text;
+    EXPECT_EQ(o.result, Get(*o.cat, o.set, o.msg, &text));
+    EXPECT_EQ(o.text, text);
+    EXPECT_EQ(o.error, LastErrorNumber());
+  }
 }
 
 // The 25-message set: the third window holds 23 and 24, so reading 24
@@ -233,10 +239,9 @@ TEST_F(MessageFileTest, TheWindowServesTheNextRead) {
   tMSGCAT cat("C", nullptr, nullptr);
   auto seeks = [&](unsigned int msg) {
     kelcore_test::LogCapture log(0xC0, "os");
-    char *text = nullptr;
-    EXPECT_EQ(0u, cat.GetMsg(1, msg, &text));
+    std::string text;
+    EXPECT_EQ(0u, Get(cat, 1, msg, &text));
     EXPECT_EQ("t" + std::to_string(msg), text);
-    delete[] text;
     int n = 0;
     for (const std::string &line : log.Lines()) n += line.find("Seek(") != std::string::npos;
     return n;
@@ -265,20 +270,11 @@ TEST_F(MessageFileTest, DamagedFilesGiveAStatusAndAMessage) {
     } reads[] = {{&a, 1, 1, "one"}, {&b, 2, 1, "x"}, {&b, 2, 2, "yy"}};
     for (const auto &r : reads) {
       ClearLastError();
-      char *text = nullptr;
-      unsigned int result = r.cat->GetMsg(r.set, r.msg, &text);
-      if (result == 0) {
-        EXPECT_STREQ(r.text, text);
-      } else {
-        EXPECT_EQ(nullptr, text);
-        EXPECT_NE(nullptr, tTHREAD::GetLastError());
-      }
-      delete[] text;
-    }
-    if (n == good.size()) {
-      char *text = nullptr;
-      EXPECT_EQ(0u, b.GetMsg(2, 2, &text));
-      delete[] text;
+      std::string text;
+      const unsigned int result = Get(*r.cat, r.set, r.msg, &text);
+      EXPECT_EQ(result == 0 ? r.text : "(null)", text);
+      if (result != 0) { EXPECT_NE(nullptr, tTHREAD::GetLastError()); }
+      if (n == good.size()) { EXPECT_EQ(0u, result); }  // the whole file reads every text
     }
   }
 }

@@ -57,12 +57,9 @@ TEST(LogManager, BracketsEachRunWithStartLevelAndStopLinesAndCleansUp) {
     tLOGMGR::End();
   }
   // The destructor left nothing behind, and the last error is untouched.
-  EXPECT_EQ(nullptr, tLOGMGR::pLogFile);
-  EXPECT_EQ(nullptr, tLOGMGR::pSyncObj);
-  EXPECT_EQ(nullptr, tLOGMGR::pStampStr);
-  EXPECT_EQ(nullptr, tLOGMGR::pEnterStr);
-  EXPECT_EQ(nullptr, tLOGMGR::pLeaveStr);
-  EXPECT_EQ(nullptr, tLOGMGR::pClassNames);
+  const void *left[] = {tLOGMGR::pLogFile, tLOGMGR::pSyncObj,  tLOGMGR::pStampStr,
+                        tLOGMGR::pEnterStr, tLOGMGR::pLeaveStr, tLOGMGR::pClassNames};
+  for (const void *&p : left) EXPECT_EQ(nullptr, p) << &p - left;
   EXPECT_EQ(pending, tTHREAD::GetLastError());
   tTHREAD::SetLastError(static_cast<tMSG *>(nullptr));
   tLOGMGR::Stop();  // stopped already: nothing
@@ -70,12 +67,10 @@ TEST(LogManager, BracketsEachRunWithStartLevelAndStopLinesAndCleansUp) {
   const Lines lines = SplitLines(stream.str());
   ASSERT_EQ(10u, lines.size()) << stream.str();
   const std::string stamp = "<" + std::to_string(tOSSYSCALLS::GetCurrentProcessId()) + "> stamped";
-  for (int run = 0; run < 2; ++run) {
-    EXPECT_TRUE(IsTimeLine(lines[run * 5], ">>>>>>>>>> ", now)) << lines[run * 5];
-    EXPECT_EQ("Logging level: 0x000000C4", lines[run * 5 + 1]);
-    EXPECT_EQ(stamp, lines[run * 5 + 2]);
-    EXPECT_EQ("plain", lines[run * 5 + 3]);
-    EXPECT_TRUE(IsTimeLine(lines[run * 5 + 4], "<<<<<<<<<< ", now)) << lines[run * 5 + 4];
+  for (const std::string *run = &lines[0]; run < &lines[0] + 10; run += 5) {
+    EXPECT_TRUE(IsTimeLine(run[0], ">>>>>>>>>> ", now)) << run[0];
+    EXPECT_EQ(Lines({"Logging level: 0x000000C4", stamp, "plain"}), Lines(run + 1, run + 4));
+    EXPECT_TRUE(IsTimeLine(run[4], "<<<<<<<<<< ", now)) << run[4];
   }
 }
 
@@ -172,13 +167,10 @@ TEST(BlockTrace, ThreadsTraceIndependentlyAndNeedTheirThreadObject) {
     ASSERT_NE(std::string::npos, t) << line;
     per_thread[std::stoi(line.substr(t + 2))].push_back(line.substr(0, t));
   }
-  for (const Lines &lines : per_thread) {
-    ASSERT_EQ(4u * kRounds, lines.size());
-    for (int r = 0; r < kRounds; ++r) {
-      EXPECT_EQ(Lines({"Enter:1", "Enter:2", "Leave:2", "Leave:1"}),
-                Lines(lines.begin() + 4 * r, lines.begin() + 4 * r + 4));
-    }
-  }
+  Lines rounds;
+  for (int r = 0; r < kRounds; ++r)
+    rounds.insert(rounds.end(), {"Enter:1", "Enter:2", "Leave:2", "Leave:1"});
+  for (const Lines &lines : per_thread) EXPECT_EQ(rounds, lines);
 }
 
 TEST(BlockTrace, LoggingStoppedInsideABlockWritesNoExitLine) {
