@@ -252,10 +252,16 @@ unsigned int tMSGCAT::MapView() {
       std::memcpy(state_.header.language, header + kelmsgfmt::cHDR_LANGUAGE,
                   sizeof state_.header.language);
       state_.header.language[sizeof state_.header.language - 1] = '\0';
-      // A width the texts cannot have, or a set area outside the catalog,
-      // would only mislead every later read.
-      if ((state_.header.width != 1 && state_.header.width != 2) ||
-          state_.header.first_set > state_.header.length) {
+      // A width the texts cannot have, a set area outside the catalog, or a
+      // catalog longer than the file would only mislead every later read
+      // (and a text length checked against it could ask for gigabytes).
+      unsigned long file_size = 0;
+      if ((rc = file->GetSize(&file_size)) != 0) {
+        // the size's own failure is the last error
+      } else if ((state_.header.width != 1 && state_.header.width != 2) ||
+                 state_.header.first_set > state_.header.length ||
+                 static_cast<unsigned long long>(state_.cat_start) + state_.header.length >
+                     file_size) {
         rc = Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
       } else if (state_.header.first_set == state_.header.length) {
         state_.set_count = 0;  // no sets at all

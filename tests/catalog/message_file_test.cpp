@@ -94,8 +94,8 @@ TEST_F(MessageFileTest, FindCatalogByNameOffsetAndLanguage) {
       EXPECT_EQ(c.position, pos);
     }
   }
-  const unsigned long next[][3] = {{b1_at, 0, b2_at}, {b2_at, 0, b2_at + b2.size()},
-                                   {b2_at + b2.size(), 4, 0}};
+  const unsigned long end = static_cast<unsigned long>(b2_at + b2.size());
+  const unsigned long next[][3] = {{b1_at, 0, b2_at}, {b2_at, 0, end}, {end, 4, 0}};
   for (const auto &n : next) {
     unsigned long pos = 0;
     EXPECT_EQ(n[1], file.FindNextCatalog(n[0])) << n[0];
