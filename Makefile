@@ -14,6 +14,15 @@ PACKAGES_BENCH   := cmake ninja-build g++ libbenchmark-dev libinih-dev pkg-confi
 
 WINEPREFIX_DIR := build/windows/wineprefix
 
+# When ccache is installed, every preset compiles through it: rebuilds after a
+# branch switch, and builds of several work trees of one clone, share objects.
+# It takes effect when a build folder is first configured.
+CCACHE := $(shell command -v ccache 2>/dev/null)
+ifneq ($(CCACHE),)
+export CMAKE_C_COMPILER_LAUNCHER ?= $(CCACHE)
+export CMAKE_CXX_COMPILER_LAUNCHER ?= $(CCACHE)
+endif
+
 .PHONY: all demo test test-windows sanitize asan tsan fuzz bench bench-build install-test \
         deps deps-windows deps-fuzz deps-bench clean
 
