@@ -42,6 +42,7 @@
 #include "kelcore/sync/lock.h"
 #include "kelcore/sync/thread.h"
 #include "kelcore/text/nls_string.h"
+#include "kelcore/time/date_bridge.h"
 #include "kelcore/time/datetime.h"
 
 #endif  // KELCORE_KELCORE_H
