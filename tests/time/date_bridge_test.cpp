@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string>
 
 #include "kelcore/msg/message.h"
@@ -153,6 +154,10 @@ TEST(DateBridge, BadInputGetsAStatusAndAMessage) {
   EXPECT_EQ(0xFFFFFFFFu, tDATE_BRIDGE::FromEpochDays(LLONG_MIN, &out));
   EXPECT_EQ(0xFFFFFFFFu, tDATE_BRIDGE::FromEpochDays(LLONG_MAX, &out));
   EXPECT_EQ(0xFFFFFFFFu, tDATE_BRIDGE::FromTimeT(static_cast<std::time_t>(-141349LL * 86400 - 1), &out));
+  EXPECT_EQ(0xFFFFFFFFu, tDATE_BRIDGE::FromTimeT(std::numeric_limits<std::time_t>::min(), &out));
+  if (sizeof(std::time_t) == 8) {  // 64-bit time_t: its largest value is far beyond any date
+    EXPECT_EQ(0xFFFFFFFFu, tDATE_BRIDGE::FromTimeT(std::numeric_limits<std::time_t>::max(), &out));
+  }
   EXPECT_TRUE(out == kept);
 
   EXPECT_EQ(0xFFFFFFFFu,
