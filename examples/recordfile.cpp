@@ -88,11 +88,11 @@ unsigned int List() {
     char body[cMAX_BODY + 1];
     unsigned int type = 0, length = 0;
     status = file.ReadRec(body, cMAX_BODY, &type, &length);
-    if (status == 9) {  // shorter than the buffer: what variable records are
+    if (status == 9 || status == 8) {
+      // 9: shorter than the buffer, as variable records are; 8: longer,
+      // cut to the buffer and the rest skipped. Neither is an error here.
+      if (status == 8) length = cMAX_BODY;
       tTHREAD::SetLastError(nullptr);
-      status = 0;
-    } else if (status == 8) {  // longer: cut to the buffer, the rest skipped
-      length = cMAX_BODY;
       status = 0;
     }
     if (status != 0) break;  // before the end of the data: the file is damaged
