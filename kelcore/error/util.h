@@ -9,7 +9,9 @@ class KELCORE_API tUTIL {
   // One row of a translation table. A table is an array of rows ended by a
   // row whose `value` is 0; that row's `result` is the default.
   struct tXLATETBL {
+    // The code to translate; 0 marks the table's end row.
     unsigned int value;
+    // The code it translates to; in the end row, the default.
     unsigned int result;
   };
 

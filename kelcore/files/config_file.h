@@ -28,6 +28,8 @@ extern KELCORE_API char const *const cCFG_VERSION;
 
 class KELCORE_API tCFGFILE : public tRECFILE {
  public:
+  // As the record file's constructors (see tLOGICAL_FILE): unbuffered with a new operating-
+  // system file when `file` is null.
   tCFGFILE(tPHYSICAL_FILE *file = 0, int own = 1);
   tCFGFILE(tPHYSICAL_FILE &file, int own);
   virtual ~tCFGFILE();

@@ -21,6 +21,7 @@ class KELCORE_API tPCFILENAME : public virtual tPHYFILENAMEOBJ {
   // The value of the environment variable `envVar`, else `defaultName`.
   tPCFILENAME(const char *envVar, const char *defaultName);
   tPCFILENAME(const tPCFILENAME &other);
+  // Copies the text of `other`; the copy builds its own location when asked.
   tPCFILENAME &operator=(const tPCFILENAME &other);
   ~tPCFILENAME();
 

@@ -19,6 +19,7 @@ class KELCORE_API tUNIXFILENAME : public virtual tPHYFILENAMEOBJ {
   // The value of the environment variable `envVar`, else `defaultName`.
   tUNIXFILENAME(const char *envVar, const char *defaultName);
   tUNIXFILENAME(const tUNIXFILENAME &other);
+  // Copies the text of `other`; the copy builds its own location when asked.
   tUNIXFILENAME &operator=(const tUNIXFILENAME &other);
   ~tUNIXFILENAME();
 

@@ -94,6 +94,8 @@ class KELCORE_API tOSFILESYS : public virtual tPHYFILESYSOBJ {
   // name (a separator or a drive is refused before the disk is touched).
   // The object keeps its old name.
   unsigned int Rename(tPHYFILENAMEOBJ const &newName);
+  // Deletes the named file: 0, or a status with the OS library message (with the system's
+  // error) as the last error.
   unsigned int Delete();
   unsigned int GetAttributes(unsigned int *attributes);
   // The new word's archive bit becomes the file's only system attribute:
