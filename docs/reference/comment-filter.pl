@@ -6,7 +6,8 @@
 #
 #   - the opening comment block (before the include guard) documents the
 #     file;
-#   - a comment on lines of its own documents what follows it;
+#   - a comment on lines of its own documents what follows it, unless a
+#     blank line follows it: then it speaks of a group of lines;
 #   - a comment after code on the same line documents that line's member;
 #   - a declaration without a comment of its own that directly follows a
 #     declaration of the same name (an overload set under one comment) is
@@ -30,6 +31,7 @@ my $in_head = 1;      # still in the file's opening comment
 my @head;             # its lines
 my $prev_name = '';   # function declared on the previous code line
 my $commented = 0;    # the previous line was a comment
+my @block;            # the comment lines read since the last code line
 
 while (my $line = <>) {
   if ($in_head) {
@@ -46,11 +48,18 @@ while (my $line = <>) {
   }
   if ($line =~ m{^\s*//(?!/)}) {
     $line =~ s{^(\s*)//(.*)}{$1 . '///' . prose($2)}e;
-    $commented = 1;
-    print $line;
+    push @block, $line;
     next;
   }
-  if ($line =~ m{^(.*?\S.*?)\s*//(?!/)\s?(.*)$} && $1 !~ /"/) {
+  if (@block) {
+    # A comment with a blank line after it speaks of the lines that follow
+    # as a group: kept as a plain comment, it documents none of them.
+    s{^(\s*)///}{$1//} for ($line =~ /\S/ ? () : @block);
+    print @block;
+    $commented = $line =~ /\S/;
+    @block = ();
+  }
+  if ($line =~ m{^(?!\s*#)(.*?\S.*?)\s*//(?!/)\s?(.*)$} && $1 !~ /"/) {
     $line = "$1  ///< " . prose($2) . "\n";
   }
   my ($name) = $line =~ m{^\s*(?:virtual\s+|static\s+|explicit\s+)*[\w:<>*&\s]*?\b(operator\s*\S+?|~?\w+)\s*\(};
@@ -65,3 +74,4 @@ while (my $line = <>) {
   $commented = 0 if $line =~ /\S/;
   print $line;
 }
+print @block;

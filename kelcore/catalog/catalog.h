@@ -136,6 +136,9 @@ class KELCORE_API tMSGCAT {
   char *version_;
 };
 
+// A message whose text is a message of a catalog (see the file comment); when the text cannot
+// be fetched, formatting shows the built-in default or the MSGFILE library's description of the
+// failed lookup.
 class KELCORE_API tCATMSG : public tMSG {
  public:
   // A message with `idString` and `severity` whose text is message `msgId`

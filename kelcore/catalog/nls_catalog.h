@@ -51,6 +51,7 @@ KELCORE_API int kelcore_catclose(int fd);
 KELCORE_API int catopen(char const *fileName, int flag);
 // kelcore_catgets under the X/Open name, where the C library has none of its own.
 KELCORE_API char *catgets(int fd, int setId, int msgId, char const *defaultText);
+// kelcore_catclose under the X/Open name, where the C library has none of its own.
 KELCORE_API int catclose(int fd);
 #elif !defined(KELCORE_NO_CAT_NAMES)
 // The C library's declarations first, under their own names, so that a

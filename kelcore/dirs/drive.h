@@ -64,6 +64,7 @@ class KELCORE_API tPHYDRIVE {
   static unsigned long GetMap();
 };
 
+// One drive by number (see the file comment); its operations are tPHYDRIVE's for that number.
 class KELCORE_API tDRIVE {
  public:
   // The current drive.

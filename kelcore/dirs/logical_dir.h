@@ -168,6 +168,7 @@ class KELCORE_API tLOGICAL_DIR : public tFILEDEFS, public tDIRDEFS {
   mutable const tLOGICAL_DIR *next_;
 };
 
+// The everyday logical directory; adds nothing to tLOGICAL_DIR.
 class KELCORE_API tDIR : public tLOGICAL_DIR {
  public:
   // As tLOGICAL_DIR's constructors.

@@ -112,6 +112,8 @@ class KELCORE_API tOSDIRIO : public virtual tPHYDIRIOOBJ {
   tLISTING *listing_;  // null while no listing is open
 };
 
+// The operating-system directory: the physical directory the library uses by default (see the
+// file comment).
 class KELCORE_API tOSDIR : public tNOSYNC,
                            public tPHYSICAL_DIR,
                            public tOSDIRIO,

@@ -4,6 +4,7 @@
 
 #include "kelcore/platform/export.h"
 
+// Table translation of codes; no objects of it are made.
 class KELCORE_API tUTIL {
  public:
   // One row of a translation table. A table is an array of rows ended by a

@@ -57,6 +57,8 @@ namespace kelini {
 struct tNAME_INDEX;  // a list's index of names (ini_file.cpp)
 }
 
+// An INI file: sections of name=value keys held in memory, loaded whole and saved whole with a
+// safe save (see the file comment).
 class KELCORE_API tINIFILE : public tTXTFILE {
  public:
   class tSECTION;

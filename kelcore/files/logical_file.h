@@ -50,6 +50,8 @@ class tPHYSICAL_DIR;
 class tPHYSICAL_FILE;
 class tPHYSYNCOBJ;
 
+// A file by name over a physical file, with an optional buffer window, locking and region locks
+// (see the file comment). Statuses are 0 or an error code with the reason as the last error.
 class KELCORE_API tLOGICAL_FILE {
  public:
   // One window of the file. The logical file's Read, Write, Seek, GetPos,

@@ -16,6 +16,7 @@ class KELCORE_API tFILE : public tLOGICAL_FILE {
   virtual ~tFILE();
 };
 
+// A logical file with nothing added: the base of the record file.
 class KELCORE_API tBINFILE : public tLOGICAL_FILE {
  public:
   // As tLOGICAL_FILE's constructors.

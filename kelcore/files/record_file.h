@@ -42,6 +42,8 @@
 // The record layout version, "A.01.00".
 extern KELCORE_API char const *const cREC_VERSION;
 
+// A record file: an identification and version header, then typed records (see the file
+// comment). Failures are REC library messages or the physical file's, as the last error.
 class KELCORE_API tRECFILE : public tBINFILE {
  public:
   // "\r\n\x1A": ends the identification (a text viewer shows it as the

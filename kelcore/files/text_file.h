@@ -37,6 +37,8 @@
 #include "kelcore/files/plain_file.h"
 #include "kelcore/platform/export.h"
 
+// A text file: characters and lines over a logical file (see the file comment). Failures are
+// TXT library messages or the logical file's, as the last error.
 class KELCORE_API tTXTFILE : public tFILE {
  public:
   // Unbuffered; give the file a buffer with SetBuffer before heavy use.

@@ -10,6 +10,8 @@
 #include "kelcore/names/file_name.h"
 #include "kelcore/platform/export.h"
 
+// A DOS-style file name: "\" or "/" as separators, an optional drive letter (see the file
+// comment).
 class KELCORE_API tPCFILENAME : public virtual tPHYFILENAMEOBJ {
  public:
   enum { cBUFFER_SIZE = 260 };

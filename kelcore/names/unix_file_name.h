@@ -8,6 +8,7 @@
 #include "kelcore/names/file_name.h"
 #include "kelcore/platform/export.h"
 
+// A UNIX-style file name: "/" as the separator, no drive (see the file comment).
 class KELCORE_API tUNIXFILENAME : public virtual tPHYFILENAMEOBJ {
  public:
   enum { cBUFFER_SIZE = 1024 };

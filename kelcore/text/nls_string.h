@@ -51,6 +51,8 @@ KELCORE_API unsigned short *strnew(const unsigned short *text);
 // strcmp and strncmp compare both sides as unsigned values and return the
 // difference of the first differing pair.
 
+// Copies `src` with its terminator to `dst` (narrowing to the low byte or widening, as the
+// types need); returns `dst`.
 KELCORE_API unsigned short *strcpy(unsigned short *dst, const unsigned short *src);
 KELCORE_API unsigned short *strcpy(unsigned short *dst, const char *src);
 KELCORE_API char *strcpy(char *dst, const unsigned short *src);

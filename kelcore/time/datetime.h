@@ -156,6 +156,7 @@ class KELCORE_API tTIME {
   int operator>(const tTIME &other) const;
 };
 
+// A date and a time of day together (see the file comment).
 class KELCORE_API tDATETIME {
  public:
   // The date.

@@ -115,6 +115,8 @@ class KELCORE_API tCSTREAMFILESYS : public virtual tPHYFILESYSOBJ {
   virtual ~tCSTREAMFILESYS();
 };
 
+// The physical file over a C runtime stream (see the file comment). Failures are CStream
+// library messages with the C library's error as the last error.
 class KELCORE_API tCSTREAM : public tNOSYNC,
                              public tPHYSICAL_FILE,
                              public tCSTREAMFILEIO,

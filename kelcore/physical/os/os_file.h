@@ -117,6 +117,8 @@ class KELCORE_API tOSFILESYS : public virtual tPHYFILESYSOBJ {
   unsigned int ReportErrno(unsigned int msgNo, int err);
 };
 
+// The operating-system file: the physical file the library uses by default (see the file
+// comment). Failures are OS library messages with the system's error as the last error.
 class KELCORE_API tOSFILE : public tNOSYNC,
                             public tPHYSICAL_FILE,
                             public tOSFILEIO,
