@@ -26,7 +26,7 @@ export CMAKE_CXX_COMPILER_LAUNCHER ?= $(CCACHE)
 endif
 
 .PHONY: all demo test test-windows sanitize asan tsan fuzz bench bench-build install-test \
-        deb docs deps deps-windows deps-fuzz deps-bench deps-deb deps-docs clean
+        deb deb-test docs deps deps-windows deps-fuzz deps-bench deps-deb deps-docs clean
 
 all: test
 
@@ -118,6 +118,11 @@ install-test: deps
 # (scripts/build-deb; docs/building.md).
 deb: deps-deb
 	JOBS=$(JOBS) scripts/build-deb build/deb
+
+# Installs those packages, builds and runs the consumer against /usr, runs
+# the tools, and removes the packages again (scripts/deb-test).
+deb-test: deb
+	scripts/deb-test build/deb
 
 # The HTML reference of the public headers in build/docs/html; any Doxygen
 # warning (an undocumented public member, say) fails it.

@@ -6,7 +6,8 @@
 #     character or string literal and loses the end of a code span; so does
 #     "<", which it would take for an HTML tag ("<undefined>");
 #   - headings get labels (page-heading), and links to a heading of the
-#     same page ("#heading") point at them: Doxygen makes no labels itself.
+#     same page ("#heading") point at them: Doxygen makes no labels itself;
+#   - links to reference/mainpage.md lead to the reference's index page.
 use strict;
 use warnings;
 
@@ -30,6 +31,8 @@ while (my $line = <>) {
       $line = "$marks $title {#${page}_$slug}\n";
     }
     $line =~ s/\]\(#([^)]+)\)/](#${page}_$1)/g;
+    # The reference's main page is the index page there.
+    $line =~ s{\]\((?:\.\./)?reference/mainpage\.md\)}{](\@ref index)}g;
   }
   print $line;
 }
