@@ -141,6 +141,9 @@ TEST_F(KeliniTest, CommandsInTurnGiveOutputErrorsAndExitStatus) {
       {{"list", "$F", "MAIN"}, 0, "Name=first value\nname=second of the name\n", ""},
       {{"set", "$F", "Main", "name", "changed = with equals"}, 0, "", ""},
       {{"get", "$F", "Main", "name"}, 0, "changed = with equals\n", ""},
+      {{"set", "$F", "New", "count", "three"}, 0, "", ""},
+      {{"set", "$F", "NEW", "Count", "THREE"}, 0, "", ""},  // only the case differs
+      {{"get", "$F", "new", "count"}, 0, "THREE\n", ""},
       {{"set", "$F", "New", "count", "3"}, 0, "", ""},
       {{"set", "$F", "New", "empty", ""}, 0, "", ""},
       {{"get", "$F", "new", "empty"}, 0, "\n", ""},

@@ -235,7 +235,7 @@ class tKELINI : public tCONSOLE_APP {
     switch (which) {
       case eGET: status = Get(ini, file, section, key); break;
       case eLIST: status = List(ini, file, section); break;
-      case eSET: ini.Replace(section, key, value); status = Save(ini, file); break;
+      case eSET: status = Set(ini, file, section, key, value); break;
       case eREMOVE: status = Remove(ini, file, section, key); break;
     }
     // Unlocks and closes; a failed save has cleared the modified flag, so
@@ -315,6 +315,20 @@ class tKELINI : public tCONSOLE_APP {
       if (!k->IsComment()) std::printf("%s=%s\n", k->GetName(), k->GetValue() ? k->GetValue() : "");
     }
     return 0;
+  }
+
+  // Replace leaves a value that equals the new one without regard to case;
+  // the tool stores exactly what it was given, so such a value is cleared
+  // first.
+  unsigned int Set(tINIFILE &ini, const char *file, const char *section, const char *key,
+                   const char *value) {
+    tINIFILE::tSECTION *s = ini.FindSection(section);
+    tINIFILE::tKEY *k = s ? s->FindKey(key) : nullptr;
+    const char *old = k ? k->GetValue() : nullptr;
+    if (old && std::strcmp(old, value) == 0) return 0;
+    if (old) ini.Replace(section, key, static_cast<const char *>(nullptr));
+    ini.Replace(section, key, value);
+    return Save(ini, file);
   }
 
   unsigned int Remove(tINIFILE &ini, const char *file, const char *section, const char *key) {
