@@ -11,6 +11,8 @@ PACKAGES_NATIVE  := cmake ninja-build g++ libgtest-dev googletest pkg-config
 PACKAGES_WINDOWS := cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 googletest
 PACKAGES_FUZZ    := cmake ninja-build clang libclang-rt-dev
 PACKAGES_BENCH   := cmake ninja-build g++ libbenchmark-dev libinih-dev pkg-config
+PACKAGES_DEB     := build-essential debhelper dpkg-dev lintian cmake ninja-build g++ pkg-config
+PACKAGES_DOCS    := doxygen
 
 WINEPREFIX_DIR := build/windows/wineprefix
 
@@ -24,7 +26,7 @@ export CMAKE_CXX_COMPILER_LAUNCHER ?= $(CCACHE)
 endif
 
 .PHONY: all demo test test-windows sanitize asan tsan fuzz bench bench-build install-test \
-        deps deps-windows deps-fuzz deps-bench clean
+        deb deb-test docs deps deps-windows deps-fuzz deps-bench deps-deb deps-docs clean
 
 all: test
 
@@ -36,6 +38,10 @@ deps-fuzz:
 	@scripts/ensure-packages $(PACKAGES_FUZZ)
 deps-bench:
 	@scripts/ensure-packages $(PACKAGES_BENCH)
+deps-deb:
+	@scripts/ensure-packages $(PACKAGES_DEB)
+deps-docs:
+	@scripts/ensure-packages $(PACKAGES_DOCS)
 
 # The example console program twice: a report with its log on standard
 # output, then a missing file, which shows the catalogued error and must
@@ -49,6 +55,8 @@ demo: deps
 	@echo; echo '$$ filereport no-such-file.txt'
 	@status=0; $(FILEREPORT) no-such-file.txt || status=$$?; \
 	  echo "(exit status $$status)"; test $$status -eq 1
+	@cmake --build --preset native -j $(JOBS) --target kelini >/dev/null
+	@echo; scripts/kelini-demo ./build/native/tools/kelini/kelini build/native/kelini-demo.ini
 	@echo
 	./build/native/examples/kelcore_demo build/native/share/kelcore/kelcore.cat
 
@@ -105,6 +113,21 @@ install-test: deps
 	cmake --preset native
 	cmake --build --preset native -j $(JOBS)
 	scripts/install-test build/native
+
+# The Debian binary packages, checked with lintian, in build/deb
+# (scripts/build-deb; docs/building.md).
+deb: deps-deb
+	JOBS=$(JOBS) scripts/build-deb build/deb
+
+# Installs those packages, builds and runs the consumer against /usr, runs
+# the tools, and removes the packages again (scripts/deb-test).
+deb-test: deb
+	scripts/deb-test build/deb
+
+# The HTML reference of the public headers in build/docs/html; any Doxygen
+# warning (an undocumented public member, say) fails it.
+docs: deps-docs
+	scripts/build-docs build/docs
 
 clean:
 	@if [ -d $(WINEPREFIX_DIR) ]; then scripts/wine-run $(WINEPREFIX_DIR) --shutdown; fi

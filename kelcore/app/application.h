@@ -41,6 +41,8 @@
 
 class tSTDMSGFILE;
 
+// The application base: the run sequence, the program's arguments and names, and the display of
+// messages (see the file comment). Derive from tCONSOLE_APP or tGUI_APP.
 class KELCORE_API tAPP {
  public:
   // Shows `text` to the user with the decorations of `severity`.
@@ -75,6 +77,7 @@ class KELCORE_API tAPP {
   // The run sequence: 0 when Main succeeded, 1 when a step failed.
   int Run();
 
+  // The number of command-line arguments, the program's name included.
   unsigned int ArgC() const;
   // The argument at `index`; null when `index` is not below ArgC().
   const char *ArgV(unsigned int index) const;
@@ -101,7 +104,10 @@ class KELCORE_API tAPP {
   // The program's name (catalog title), the base name of its message and
   // log files, its version text (checked against its catalog's).
   static const char *pAppName;
+  // The base name of the program's message and log files (the name when none was given).
   static const char *pAppFile;
+  // The program's version text, checked against its catalog's version when the catalog is
+  // opened.
   static const char *pVersion;
   // Module instance handle of a windowed program; 0 otherwise.
   static unsigned int _hInstance;
@@ -190,7 +196,9 @@ class KELCORE_API tGUI_APP : public tAPP {
   // for the library's own).
   static tMESSAGE_BOX_HOOK SetMessageBoxHook(tMESSAGE_BOX_HOOK hook);
 
+  // The previous-instance handle that SetWinMainParms stored; 0 elsewhere.
   static unsigned int _hPrevInstance;
+  // The show command that SetWinMainParms stored; 0 elsewhere.
   static int _nCmdShow;
 
  protected:

@@ -33,8 +33,11 @@
 
 class tPHYFILENAMEOBJ;
 
+// Static helpers over the operating system (see the file comment); no objects of it are made.
 class KELCORE_API tOSSYSCALLS {
  public:
+  // The platform families; IsVersion tests the running system against them (the tree in the
+  // file comment).
   enum eVERSIONS {
     eVER_OTHER = 0,
     eVER_POSIX = 1,
@@ -72,6 +75,7 @@ class KELCORE_API tOSSYSCALLS {
   tOSSYSCALLS() = delete;
 };
 
+// Comparison of version texts such as "A.02.00"; no objects of it are made.
 class KELCORE_API tVERSION {
  public:
   // Non-zero when the first five characters of both texts are equal

@@ -30,6 +30,9 @@
 
 class tMSGFILE;
 
+// A message catalog: a named, versioned set of texts in a message file, looked up by set and
+// message number (see the file comment). Lookups report their failures as MSGFILE library
+// messages.
 class KELCORE_API tMSGCAT {
  public:
   // An unnamed catalog (three nulls).
@@ -41,6 +44,8 @@ class KELCORE_API tMSGCAT {
   // construction) or stays unchanged (assignment), and the thread's last
   // error is tERRMSG::OutOfMemory.
   tMSGCAT(const tMSGCAT &other);
+  // Assignment copies every field as the copy constructor does; without memory the object stays
+  // unchanged and the last error is tERRMSG::OutOfMemory.
   tMSGCAT &operator=(const tMSGCAT &other);
   virtual ~tMSGCAT();
 
@@ -52,6 +57,7 @@ class KELCORE_API tMSGCAT {
 
   // The catalog's name, which is also its id.
   const char *GetId() const;
+  // The catalog's version text as set (null when none was given).
   const char *GetVersion() const;
   // The requested language; empty means any.
   const char *GetLanguage() const;
@@ -130,6 +136,9 @@ class KELCORE_API tMSGCAT {
   char *version_;
 };
 
+// A message whose text is a message of a catalog (see the file comment); when the text cannot
+// be fetched, formatting shows the built-in default or the MSGFILE library's description of the
+// failed lookup.
 class KELCORE_API tCATMSG : public tMSG {
  public:
   // A message with `idString` and `severity` whose text is message `msgId`
@@ -143,8 +152,11 @@ class KELCORE_API tCATMSG : public tMSG {
   virtual int operator==(const tMSG &other) const;
   KELCORE_MSG_EQUALITY(tCATMSG)
 
+  // The message's set number.
   unsigned int GetSetId() const;
+  // The message's number within its set.
   unsigned int GetMsgId() const;
+  // The catalog the message's text comes from (not owned).
   tMSGCAT *GetCatalog() const;
 
  protected:

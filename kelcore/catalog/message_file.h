@@ -37,6 +37,9 @@
 #include "kelcore/files/record_file.h"
 #include "kelcore/platform/export.h"
 
+// A message file: the record file that holds compiled catalogs, registered so that catalogs
+// find their texts in it (see the file comment). Errors are the record file's and MSGFILE
+// library messages.
 class KELCORE_API tMSGFILE : public tRECFILE {
  public:
   // As the record file's constructors, then the name "message.cat", then
@@ -59,6 +62,8 @@ class KELCORE_API tMSGFILE : public tRECFILE {
   // Opens the existing file for reading (share: deny writers), with the
   // record file's identification and version checks.
   unsigned int Open();
+  // Closes the file (the record file's Close): 0, or the physical file's status with its
+  // message as the last error.
   unsigned int Close();
 
   // Finds the first catalog named `name` (null: any) at or after file
@@ -84,6 +89,7 @@ class KELCORE_API tMSGFILE : public tRECFILE {
 // the open sequence in one call.
 class KELCORE_API tSTDMSGFILE : public tMSGFILE {
  public:
+  // As tMSGFILE's constructors, with a 512-byte read buffer.
   tSTDMSGFILE(tPHYSICAL_FILE *file = 0, int own = 1);
   tSTDMSGFILE(tPHYSICAL_FILE &file, int own);
   virtual ~tSTDMSGFILE();

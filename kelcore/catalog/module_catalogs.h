@@ -66,6 +66,8 @@
   };                                                                       \
   KELCORE_API tMSGCAT &Catalog()
 
+// Declares a module's set-0 message class tLIBMSG0 and its factory NewLibraryError(msgId), as
+// the comment above describes.
 #define KELCORE_DECLARE_MODULE_SET0()           \
   class KELCORE_API tLIBMSG0 : public tLIBMSG { \
    public:                                      \
@@ -78,6 +80,7 @@
 // Also read directly for the application's display texts.
 namespace kelapp {
 KELCORE_DECLARE_MODULE_CATALOG();
+// The id string of the module's messages (one object: compared by address).
 extern KELCORE_API const char cID_STRING[];
 KELCORE_DECLARE_MODULE_SET0();
 }  // namespace kelapp
@@ -85,6 +88,7 @@ KELCORE_DECLARE_MODULE_SET0();
 // --------------------------------------------------------------- CStream
 namespace kelcstream {
 KELCORE_DECLARE_MODULE_CATALOG();
+// The id string of the module's messages (one object: compared by address).
 extern KELCORE_API const char cID_STRING[];
 KELCORE_DECLARE_MODULE_SET0();
 // The same with the C library's error `errnoValue` appended as a
@@ -97,6 +101,7 @@ KELCORE_API tMSG *NewLibraryError(unsigned int msgId, int errnoValue);
 // --------------------------------------------------------------- FILESYS
 namespace kelfilesys {
 KELCORE_DECLARE_MODULE_CATALOG();
+// The id string of the module's messages (one object: compared by address).
 extern KELCORE_API const char cID_STRING[];
 KELCORE_DECLARE_MODULE_SET0();
 }  // namespace kelfilesys
@@ -106,8 +111,10 @@ KELCORE_DECLARE_MODULE_SET0();
 // catalog lacks it.
 namespace kellog {
 KELCORE_DECLARE_MODULE_CATALOG();
+// The id string of the module's messages (one object: compared by address).
 extern KELCORE_API const char cID_STRING[];
 
+// The LOG catalog's messages, with their default texts.
 enum eMSG {
   eLOGGING_LEVEL = 0,  // "Logging level: 0x%0'%08X'"; %0 the level mask
   eTRACE_ENTER = 1,    // "Enter:%0:%1"; the block-trace entry format
@@ -122,15 +129,19 @@ KELCORE_API const char *DefaultText(unsigned int msgId);
 // message).
 class KELCORE_API tLIBMSG0 : public tLIBMSG {
  public:
+  // Message `msgId` of set 0 with `defaultText` as its built-in text.
   tLIBMSG0(unsigned int msgId, const char *defaultText);
   ~tLIBMSG0();
 
  protected:
+  // The default text given to the constructor.
   const char *GetDefaultMsg();
 
  private:
   const char *default_text_;
 };
+// A new set-0 message with `defaultText` as its built-in text. Never null: without memory,
+// tERRMSG::OutOfMemory.
 KELCORE_API tMSG *NewLibraryError(unsigned int msgId, const char *defaultText);
 // With the default text of the table above.
 KELCORE_API tMSG *NewLibraryError(unsigned int msgId);
@@ -171,6 +182,7 @@ KELCORE_DECLARE_MODULE_SET0();
 // Set 1 ("MSGFILE library error").
 class KELCORE_API tLIBMSG1 : public tLIBMSG {
  public:
+  // Message `msgId` of set 1.
   explicit tLIBMSG1(unsigned int msgId);
   ~tLIBMSG1();
 };
@@ -184,6 +196,7 @@ KELCORE_API tMSG *NewLibraryError1(unsigned int msgId);
 // code); tPARM_ERRNO and tPARM_SYSERR show them (os_error.h).
 namespace kelos {
 KELCORE_DECLARE_MODULE_CATALOG();
+// The id string of the module's messages (one object: compared by address).
 extern KELCORE_API const char cID_STRING[];
 KELCORE_DECLARE_MODULE_SET0();
 
@@ -191,10 +204,12 @@ KELCORE_DECLARE_MODULE_SET0();
 // text for the value, copied on first use.
 class KELCORE_API tLIBMSG1 : public tLIBMSG {
  public:
+  // The message of set 1 for the errno value `errnoValue`.
   explicit tLIBMSG1(int errnoValue);
   ~tLIBMSG1();
 
  protected:
+  // The C library's strerror text for the value, copied on first use; null without memory.
   const char *GetDefaultMsg();
 
  private:
@@ -208,10 +223,13 @@ class KELCORE_API tLIBMSG1 : public tLIBMSG {
 // end and blanks; none when the system has no text for the code.
 class KELCORE_API tLIBMSG2 : public tLIBMSG {
  public:
+  // The message of set 2 for the Win32 error code `win32Code`.
   explicit tLIBMSG2(int win32Code);
   ~tLIBMSG2();
 
  protected:
+  // The system's text for the code, copied on first use; null when there is none or without
+  // memory.
   const char *GetDefaultMsg();
 
  private:
@@ -225,6 +243,7 @@ class KELCORE_API tLIBMSG2 : public tLIBMSG {
 // ------------------------------------------------------------------- REC
 namespace kelrec {
 KELCORE_DECLARE_MODULE_CATALOG();
+// The id string of the module's messages (one object: compared by address).
 extern KELCORE_API const char cID_STRING[];
 KELCORE_DECLARE_MODULE_SET0();
 }  // namespace kelrec
@@ -232,6 +251,7 @@ KELCORE_DECLARE_MODULE_SET0();
 // ------------------------------------------------------------------- TXT
 namespace keltxt {
 KELCORE_DECLARE_MODULE_CATALOG();
+// The id string of the module's messages (one object: compared by address).
 extern KELCORE_API const char cID_STRING[];
 KELCORE_DECLARE_MODULE_SET0();
 }  // namespace keltxt
@@ -241,16 +261,19 @@ KELCORE_DECLARE_MODULE_SET0();
 // each with a default text.
 namespace kelnls {
 KELCORE_DECLARE_MODULE_CATALOG();
+// The id string of the module's messages (one object: compared by address).
 extern KELCORE_API const char cID_STRING[];
 
 // A message of set `setId` with a default text (not owned; it must outlive
 // the message; null: none).
 class KELCORE_API tTEXTMSG : public tLIBMSG {
  public:
+  // Message `msgId` of set `setId`, with `defaultText` as its built-in text.
   tTEXTMSG(unsigned int msgId, unsigned int setId, const char *defaultText);
   ~tTEXTMSG();
 
  protected:
+  // The default text given to the constructor.
   const char *GetDefaultMsg();
 
  private:

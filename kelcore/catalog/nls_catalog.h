@@ -37,13 +37,21 @@
 
 #include "kelcore/platform/export.h"
 
+// catopen, as the file comment describes: 0, or -1 with the cause as the
+// thread's last error.
 KELCORE_API int kelcore_catopen(char const *fileName, int flag);
+// catgets, as the file comment describes: the stored text, else
+// `defaultText`; never changes the thread's last error.
 KELCORE_API char *kelcore_catgets(int fd, int setId, int msgId, char const *defaultText);
+// catclose, as the file comment describes: 0, or -1.
 KELCORE_API int kelcore_catclose(int fd);
 
 #if !defined(KELCORE_LIBC_HAS_CATGETS)
+// kelcore_catopen under the X/Open name, where the C library has none of its own.
 KELCORE_API int catopen(char const *fileName, int flag);
+// kelcore_catgets under the X/Open name, where the C library has none of its own.
 KELCORE_API char *catgets(int fd, int setId, int msgId, char const *defaultText);
+// kelcore_catclose under the X/Open name, where the C library has none of its own.
 KELCORE_API int catclose(int fd);
 #elif !defined(KELCORE_NO_CAT_NAMES)
 // The C library's declarations first, under their own names, so that a

@@ -18,8 +18,11 @@
 
 #include "kelcore/platform/export.h"
 
+// Static operations on drives by number (1 is A:, 3 is C:); no objects of it are made. Failures
+// are FILESYS and OS library messages as the last error.
 class KELCORE_API tPHYDRIVE {
  public:
+  // The kind of a drive, as GetType and GetInfo report it.
   enum eTYPE {
     eUNKNOWN = 0,    // undetermined, or no such drive
     eOTHER = 1,      // of a type not listed here
@@ -34,6 +37,7 @@ class KELCORE_API tPHYDRIVE {
   // bits (Windows), a size that does not fit is the largest value
   // (4294967295) rather than what is left after wrapping.
   struct tINFO {
+    // The drive's kind.
     eTYPE Type;
     unsigned long Total;        // bytes
     unsigned long Used;         // bytes: total less free
@@ -52,6 +56,7 @@ class KELCORE_API tPHYDRIVE {
   static unsigned int SetCurrent(unsigned int drive);
   // eUNKNOWN for a drive that does not exist.
   static eTYPE GetType(unsigned int drive);
+  // Fills `info` for drive `drive` (1 to 26): 0, or a status with the reason as the last error.
   static unsigned int GetInfo(tINFO &info, unsigned int drive);
   // Bit n - 1 set for each drive n that exists. Tries to make each drive
   // current in turn, then puts the process's current directory back; each
@@ -59,6 +64,7 @@ class KELCORE_API tPHYDRIVE {
   static unsigned long GetMap();
 };
 
+// One drive by number (see the file comment); its operations are tPHYDRIVE's for that number.
 class KELCORE_API tDRIVE {
  public:
   // The current drive.
@@ -78,9 +84,12 @@ class KELCORE_API tDRIVE {
   unsigned int SelectNextAvailable();
   // Stores a non-zero `drive` first, then makes the stored drive current.
   unsigned int SetCurrent(unsigned int drive = 0);
+  // tPHYDRIVE::GetInfo for the stored drive.
   unsigned int GetInfo(tPHYDRIVE::tINFO &info);
+  // tPHYDRIVE::GetType for the stored drive.
   tPHYDRIVE::eTYPE GetType();
 
+  // The drive's number (1 is A:).
   operator unsigned int() const;
   // The upper-case letter.
   operator char() const;

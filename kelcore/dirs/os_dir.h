@@ -38,6 +38,9 @@
 #include "kelcore/platform/export.h"
 #include "kelcore/sync/lock.h"
 
+// The directory file-system facet on the operating system's calls: creating, emptying and
+// deleting directories, current directories. Failures are OS library messages with the system's
+// error as the last error.
 class KELCORE_API tOSDIRSYS : public tOSFILESYS, public virtual tPHYDIRSYSOBJ {
  public:
   // Creates the directory. An existing name is refused: a root with 0xF000,
@@ -73,6 +76,8 @@ class KELCORE_API tOSDIRSYS : public tOSFILESYS, public virtual tPHYDIRSYSOBJ {
   unsigned int Report(unsigned int msgNo, unsigned int osError) const;
 };
 
+// The directory listing facet on the operating system's find calls. Failures are OS library
+// messages with the system's error as the last error.
 class KELCORE_API tOSDIRIO : public virtual tPHYDIRIOOBJ {
  public:
   int IsOpen();
@@ -107,6 +112,8 @@ class KELCORE_API tOSDIRIO : public virtual tPHYDIRIOOBJ {
   tLISTING *listing_;  // null while no listing is open
 };
 
+// The operating-system directory: the physical directory the library uses by default (see the
+// file comment).
 class KELCORE_API tOSDIR : public tNOSYNC,
                            public tPHYSICAL_DIR,
                            public tOSDIRIO,

@@ -51,6 +51,8 @@ class KELCORE_API tDIRFINDINFO {
   tPCFILENAME ShortName;
 };
 
+// The directory operations on a named directory (the file-system facet of a physical
+// directory); every status is 0 or an error code with the reason as the last error.
 class KELCORE_API tPHYDIRSYSOBJ : public virtual tPHYFILESYSOBJ {
  public:
   virtual ~tPHYDIRSYSOBJ();
@@ -73,6 +75,7 @@ class KELCORE_API tPHYDIRSYSOBJ : public virtual tPHYFILESYSOBJ {
   tPHYDIRSYSOBJ();
 };
 
+// The listing facet of a physical directory: Open, Read entry by entry, Close.
 class KELCORE_API tPHYDIRIOOBJ : public virtual tFILEDEFS,
                                  public virtual tPHYSYNCOBJ,
                                  public virtual tPHYFILENAMEOBJ {

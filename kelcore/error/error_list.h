@@ -33,10 +33,12 @@ class KELCORE_API tERROR_LIST {
 
   // The first or last message, kept by the list; null when empty.
   tMSG *PeekFirst() const;
+  // The last message, kept by the list; null when empty.
   tMSG *PeekLast() const;
   // Unlinks the first or last message and hands it to the caller; null when
   // empty.
   tMSG *RemoveFirst();
+  // Unlinks the last message and hands it to the caller; null when empty.
   tMSG *RemoveLast();
 
   // Disposes of messages from the end until `keep` is the last one. With

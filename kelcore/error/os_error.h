@@ -16,6 +16,7 @@
 #include "kelcore/msg/parameter.h"
 #include "kelcore/platform/export.h"
 
+// Win32 error codes: status codes and OS library messages for them.
 class KELCORE_API tOSERR {
  public:
   // The status code (status.h) for a Win32 error code, including the
@@ -28,6 +29,7 @@ class KELCORE_API tOSERR {
   static tMSG *Make(unsigned int msgNo, int code);
 };
 
+// errno values: status codes for them.
 class KELCORE_API tERRNO {
  public:
   // The status code for an errno value: ENOENT (2) -> 1; EACCES (13) -> 3;
@@ -42,12 +44,14 @@ class KELCORE_API tERRNO {
 // a spec such as "(%s)" places the text. Without memory: "Out of memory".
 class KELCORE_API tPARM_ERRNO : public tPARAMETER {
  public:
+  // Shows the errno value `err`.
   explicit tPARM_ERRNO(int err);
   ~tPARM_ERRNO();
   void Format(char *buf, const char *spec) const;
   // Same class and same value.
   int operator==(const tPARAMETER &other) const;
   KELCORE_PARM_EQUALITY(tPARM_ERRNO)
+  // The errno value.
   int Value() const { return value_; }
 
  private:
@@ -60,11 +64,13 @@ class KELCORE_API tPARM_ERRNO : public tPARAMETER {
 // built-in description of the failed lookup. Default conversion "%s".
 class KELCORE_API tPARM_SYSERR : public tPARAMETER {
  public:
+  // Shows the Win32 error code `code`.
   explicit tPARM_SYSERR(int code);
   ~tPARM_SYSERR();
   void Format(char *buf, const char *spec) const;
   int operator==(const tPARAMETER &other) const;
   KELCORE_PARM_EQUALITY(tPARM_SYSERR)
+  // The Win32 error code.
   int Value() const { return value_; }
 
  private:

@@ -8,6 +8,7 @@
 #ifndef KELCORE_ERROR_STATUS_H
 #define KELCORE_ERROR_STATUS_H
 
+// The status codes (see the file comment); no objects of it are made.
 class tSTATUS {
  public:
   // An unscoped enumeration with unsigned int underneath, so that the

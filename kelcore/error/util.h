@@ -4,12 +4,15 @@
 
 #include "kelcore/platform/export.h"
 
+// Table translation of codes; no objects of it are made.
 class KELCORE_API tUTIL {
  public:
   // One row of a translation table. A table is an array of rows ended by a
   // row whose `value` is 0; that row's `result` is the default.
   struct tXLATETBL {
+    // The code to translate; 0 marks the table's end row.
     unsigned int value;
+    // The code it translates to; in the end row, the default.
     unsigned int result;
   };
 

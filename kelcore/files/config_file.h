@@ -26,8 +26,12 @@
 // The version text of configuration files, "A.00.00", for SetFile.
 extern KELCORE_API char const *const cCFG_VERSION;
 
+// A record configuration file: keyed entries stored as records (see the file comment). Results
+// and messages are the record file's.
 class KELCORE_API tCFGFILE : public tRECFILE {
  public:
+  // As the record file's constructors (see tLOGICAL_FILE): unbuffered with a new operating-
+  // system file when `file` is null.
   tCFGFILE(tPHYSICAL_FILE *file = 0, int own = 1);
   tCFGFILE(tPHYSICAL_FILE &file, int own);
   virtual ~tCFGFILE();

@@ -57,6 +57,8 @@ namespace kelini {
 struct tNAME_INDEX;  // a list's index of names (ini_file.cpp)
 }
 
+// An INI file: sections of name=value keys held in memory, loaded whole and saved whole with a
+// safe save (see the file comment).
 class KELCORE_API tINIFILE : public tTXTFILE {
  public:
   class tSECTION;
@@ -69,10 +71,13 @@ class KELCORE_API tINIFILE : public tTXTFILE {
     // The value; for a comment the whole line as read. Null when the key
     // was given no value.
     char const *GetValue() const { return value_; }
+    // Non-zero for a comment line, which has no name.
     int IsComment() const { return name_ == 0; }
     // The next key or comment of the section, or null.
     tKEY *GetNext() const { return next_; }
+    // The previous key or comment of the section, or null.
     tKEY *GetPrev() const { return prev_; }
+    // The section the key belongs to.
     tSECTION *GetSection() const { return section_; }
 
    private:
@@ -94,10 +99,13 @@ class KELCORE_API tINIFILE : public tTXTFILE {
    public:
     // The section's name without brackets; for a raw entry, the line.
     char const *GetName() const { return name_; }
+    // Non-zero for a raw line from before the first section.
     int IsRaw() const { return raw_; }
     // Keys and comments of the section.
     unsigned int NumKeys() const { return key_count_; }
+    // The section's first key or comment, or null.
     tKEY *GetFirstKey() const { return first_key_; }
+    // The section's last key or comment, or null.
     tKEY *GetLastKey() const { return last_key_; }
     // The first key of that name (comments never match), or null.
     tKEY *FindKey(char const *name);
@@ -105,7 +113,9 @@ class KELCORE_API tINIFILE : public tTXTFILE {
     tSECTION *GetNext() const;
     // The next entry, raw or not; null after the last.
     tSECTION *GetNextEntry() const { return next_; }
+    // The previous entry, raw or not; null before the first.
     tSECTION *GetPrevEntry() const { return prev_; }
+    // The INI file the entry belongs to.
     tINIFILE *GetFile() const { return file_; }
 
    private:
@@ -153,7 +163,9 @@ class KELCORE_API tINIFILE : public tTXTFILE {
   tSECTION *GetFirstEntry();
   // Number of entries, raw entries included.
   unsigned int NumSections() const;
+  // Non-zero when the content was changed since it was loaded or saved.
   int Modified() const;
+  // Sets or clears the modified flag, which decides whether Close and the destructor save.
   void SetModified(int modified);
 
   // Creates the section at the end unless one of that name exists.

@@ -50,6 +50,8 @@ class tPHYSICAL_DIR;
 class tPHYSICAL_FILE;
 class tPHYSYNCOBJ;
 
+// A file by name over a physical file, with an optional buffer window, locking and region locks
+// (see the file comment). Statuses are 0 or an error code with the reason as the last error.
 class KELCORE_API tLOGICAL_FILE {
  public:
   // One window of the file. The logical file's Read, Write, Seek, GetPos,
@@ -114,25 +116,47 @@ class KELCORE_API tLOGICAL_FILE {
   void SetName(tPHYFILENAMEOBJ const &name);
   // The environment variable's value if set, else `defaultName`.
   void SetName(char const *envVar, char const *defaultName);
+  // As tPHYFILENAMEOBJ::SetLocation, on the physical file's name.
   void SetLocation(tPHYFILENAMEOBJ const &dir, int merge);
   void SetLocation(char const *dir, int merge);
+  // As tPHYFILENAMEOBJ::SetFileName, on the physical file's name.
   void SetFileName(char const *fileName);
+  // As tPHYFILENAMEOBJ::SetExtension, on the physical file's name.
   void SetExtension(char const *ext);
+  // The physical file's name, as tPHYFILENAMEOBJ::GetName.
   char const *GetName() const;
+  // As tPHYFILENAMEOBJ::GetFileName: the part after the last separator.
   char const *GetFileName() const;
+  // As tPHYFILENAMEOBJ::GetExtension: the final component's extension with its dot, or "".
   char const *GetExtension() const;
+  // As tPHYFILENAMEOBJ::GetLocation: the containing directory's name, owned by the name; null
+  // without memory.
   tPHYFILENAMEOBJ *GetLocation();
+  // As tPHYFILENAMEOBJ::NameMatches: non-zero when the name matches the wildcard pattern.
   int NameMatches(char const *pattern) const;
+  // Non-zero when the name is absolute.
   int IsAbsolute() const;
+  // Non-zero when the name is relative.
   int IsRelative() const;
+  // As tPHYFILENAMEOBJ::IsRoot: non-zero for a root or a file directly in one.
   int IsRoot() const;
+  // Non-zero when the final component has an extension.
   int HasExtension() const;
+  // As tPHYFILENAMEOBJ::HasDir: 1 when the name has a location part.
   int HasDir() const;
+  // Replaces the name by its fully qualified form; a name that cannot be qualified becomes
+  // empty, with an OS library message as the last error.
   void FullyQualify();
+  // The name convention's preferred separator.
   char PathChar() const;
+  // The preferred separator as a one-character text.
   char const *PathCharStr() const;
+  // Non-zero when `c` is a separator of the name's convention.
   int PathChar(char c) const;
+  // Non-zero when `c` ends a location prefix (a separator, or a DOS drive colon).
   int PathSep(char c) const;
+  // As tPHYFILENAMEOBJ::AllocCompatNameObj: 0 and a new empty name in *out, or 0xFFFFFFFF with
+  // tERRMSG::OutOfMemory.
   unsigned int AllocCompatNameObj(tPHYFILENAMEOBJ **out) const;
   // Appends the file's full name to `msg` and returns it.
   tMSG &AddErrorContext(tMSG *msg) const;
@@ -140,25 +164,46 @@ class KELCORE_API tLOGICAL_FILE {
   // --- the file as a directory entry (forwarded to the file-system facet;
   // open state and buffer are left alone) ---
   unsigned int Exists(int *exists);
+  // Deletes the named file: 0, or a status with the reason as the last error (an open file is
+  // not closed first).
   unsigned int Delete();
+  // The attribute word (tFILEDEFS::ATTR_*) in *attributes: 0, or a status with the reason as
+  // the last error.
   unsigned int GetAttributes(unsigned int *attributes);
+  // Changes the attribute bits selected by `mask`: 0, or a status with the reason as the last
+  // error.
   unsigned int SetAttributes(unsigned int attributes, unsigned int mask);
+  // The permission word in *permissions (0555 or 0777 plus tFILEDEFS::PERM_*): 0, or a status
+  // with the reason as the last error.
   unsigned int GetSecurity(unsigned int *permissions);
+  // Changes the permission bits selected by `mask`: 0, or a status with the reason as the last
+  // error.
   unsigned int SetSecurity(unsigned int permissions, unsigned int mask);
+  // The last modification time, local time: 0, or a status with the reason as the last error.
   unsigned int GetModifyTime(tDATETIME *time);
+  // Sets the modification time (local time): 0, or a status with the reason as the last error.
   unsigned int SetModifyTime(tDATETIME const &time);
   // On success the file's own name takes the new file name (in the same
   // location); a failed rename leaves the name alone.
   unsigned int Rename(tPHYFILENAMEOBJ const &newName);
   // The same with a DOS-style name.
   unsigned int Rename(char const *newName);
+  // As tPHYFILESYSOBJ::AllocCompatFileObj: a new closed file of the same back end in *out, or
+  // 0xFFFFFFFF with tERRMSG::OutOfMemory.
   unsigned int AllocCompatFileObj(tPHYSICAL_FILE **out) const;
+  // As tPHYFILESYSOBJ::AllocCompatDirObj, for a directory of the matching back end.
   unsigned int AllocCompatDirObj(tPHYSICAL_DIR **out) const;
 
   // --- opening and closing (tFILEDEFS words, passed to the I/O facet) ---
   unsigned int OpenExisting(unsigned int access, unsigned int share);
+  // Opens, creating the file when it is missing: 0, or a status with the reason as the last
+  // error.
   unsigned int OpenAlways(unsigned int access, unsigned int share, unsigned int attributes);
+  // Creates the file, emptying an existing one: 0, or a status with the reason as the last
+  // error.
   unsigned int Create(unsigned int access, unsigned int share, unsigned int attributes);
+  // Creates the file; fails (status 2) when it exists. 0, or a status with the reason as the
+  // last error.
   unsigned int CreateNew(unsigned int access, unsigned int share, unsigned int attributes);
   // Writes back the buffer, releases it and closes the physical file. A
   // failing write-back or close returns its status and leaves the file
@@ -176,7 +221,10 @@ class KELCORE_API tLOGICAL_FILE {
   // moves nothing and reports the current position.
   unsigned int Seek(tFILEDEFS::eSEEKMODE mode, long offset, unsigned long *newPos);
   unsigned int Seek(long offset, unsigned long *newPos);
+  // Seek to the start: 0, or a status with the reason as the last error.
   unsigned int Rewind();
+  // The position, buffered bytes included, in *pos: 0, or a status with the reason as the last
+  // error.
   unsigned int GetPos(unsigned long *pos);
   // Writes back buffered changes (not the system's buffers); with a
   // non-zero `invalidate` also empties the window.
@@ -203,6 +251,8 @@ class KELCORE_API tLOGICAL_FILE {
   unsigned int LockRegion(unsigned long offset, unsigned long length, unsigned int flags);
   // From the current position.
   unsigned int LockRegion(unsigned long length, unsigned int flags);
+  // Unlocks a region given as for LockRegion: 0, or a status with the reason as the last error
+  // (a region that was not locked as a whole fails).
   unsigned int UnlockRegion(tFILEDEFS::eSEEKMODE mode, unsigned long offset,
                             unsigned long length);
   unsigned int UnlockRegion(unsigned long offset, unsigned long length);
@@ -210,11 +260,17 @@ class KELCORE_API tLOGICAL_FILE {
 
   // --- state and conversions ---
   int IsOpen() const;
+  // Non-zero when the file is open with read access.
   int IsReadable() const;
+  // Non-zero when the file is open with write access.
   int IsWritable() const;
+  // The physical file (valid while this object lives).
   operator tPHYSICAL_FILE &();
+  // The physical file's name object.
   operator tPHYFILENAMEOBJ &();
+  // The physical file's name object, read-only.
   operator tPHYFILENAMEOBJ const &() const;
+  // The physical file's lock facet, which serialises the threads sharing the physical file.
   operator tPHYSYNCOBJ &();
   // A new tPARM_FILENAME with the full name, owned by the caller; null
   // without memory.

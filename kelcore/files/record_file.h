@@ -42,6 +42,8 @@
 // The record layout version, "A.01.00".
 extern KELCORE_API char const *const cREC_VERSION;
 
+// A record file: an identification and version header, then typed records (see the file
+// comment). Failures are REC library messages or the physical file's, as the last error.
 class KELCORE_API tRECFILE : public tBINFILE {
  public:
   // "\r\n\x1A": ends the identification (a text viewer shows it as the
@@ -52,6 +54,7 @@ class KELCORE_API tRECFILE : public tBINFILE {
   // The reserved type of the version record and of records no longer valid.
   enum { cVERSION_TYPE = 255 };
 
+  // As tLOGICAL_FILE's constructors.
   tRECFILE(tPHYSICAL_FILE *file = 0, int own = 1);
   tRECFILE(tPHYSICAL_FILE &file, int own);
   // Frees the identification; the logical file closes.
@@ -66,6 +69,7 @@ class KELCORE_API tRECFILE : public tBINFILE {
                                char const *formatVersion);
   virtual unsigned int SetFile(tPHYFILENAMEOBJ const &name, char const *id,
                                char const *version, char const *formatVersion);
+  // The identification set with SetFile; null when none was set.
   char const *GetId() const;
   void GetId(char const **id) const;
   // Copies the format version and the version (8 bytes each) into the
@@ -78,7 +82,11 @@ class KELCORE_API tRECFILE : public tBINFILE {
   // current position (OpenAlways of an existing file rewrites the header at
   // offset 0 and keeps what follows).
   unsigned int OpenAlways(unsigned int access, unsigned int share, unsigned int attributes);
+  // Create, then write identification and version record: 0, or the status of the failing step
+  // with its message as the last error.
   unsigned int Create(unsigned int access, unsigned int share, unsigned int attributes);
+  // CreateNew, then write identification and version record: 0, or the status of the failing
+  // step with its message as the last error.
   unsigned int CreateNew(unsigned int access, unsigned int share, unsigned int attributes);
 
   // The primitives below work at the current position and do not check

@@ -37,6 +37,8 @@
 #include "kelcore/files/plain_file.h"
 #include "kelcore/platform/export.h"
 
+// A text file: characters and lines over a logical file (see the file comment). Failures are
+// TXT library messages or the logical file's, as the last error.
 class KELCORE_API tTXTFILE : public tFILE {
  public:
   // Unbuffered; give the file a buffer with SetBuffer before heavy use.
@@ -49,8 +51,11 @@ class KELCORE_API tTXTFILE : public tFILE {
   // resets the text state (16-bit mode, byte order, line number, pushback,
   // end of text).
   unsigned int OpenExisting(unsigned int access, unsigned int share);
+  // The logical file's OpenAlways; a successful open resets the text state.
   unsigned int OpenAlways(unsigned int access, unsigned int share, unsigned int attributes);
+  // The logical file's Create; a successful open resets the text state.
   unsigned int Create(unsigned int access, unsigned int share, unsigned int attributes);
+  // The logical file's CreateNew; a successful open resets the text state.
   unsigned int CreateNew(unsigned int access, unsigned int share, unsigned int attributes);
 
   // The next character; 4 at the end of the text.
@@ -85,8 +90,12 @@ class KELCORE_API tTXTFILE : public tFILE {
 
   // Each stores the new flag and returns the previous one.
   int Set16BitFlag(int on);
+  // Stores the byte-swap flag (16-bit units high byte first) and returns
+  // the previous one.
   int SetByteSwap(int on);
+  // The 16-bit flag: non-zero when characters are 16-bit units on disk.
   int Get16BitFlag() const;
+  // The byte-swap flag: non-zero when 16-bit units are high byte first.
   int GetByteSwap() const;
 
  protected:

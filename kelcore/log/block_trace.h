@@ -22,6 +22,8 @@
 
 class tMSG;
 
+// A block trace: the entry line on construction and the exit line on destruction (see the file
+// comment). Never fails and never changes the thread's last error.
 class KELCORE_API tBTRACE {
  public:
   // Traces the block under `msg`'s formatted text. An active trace takes the

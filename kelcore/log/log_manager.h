@@ -38,6 +38,7 @@
 class tMSG;
 class tPHYSYNCOBJ;
 
+// The log's level bits.
 class KELCORE_API tLOGDEFS {
  public:
   // Level bits, held in an unsigned int. A record asks for a set of bits; it
@@ -56,6 +57,8 @@ class KELCORE_API tLOGDEFS {
   };
 };
 
+// The process-wide log: where records go, which levels and class labels are enabled, and the
+// block-trace formats. Every member is static; the object's destructor stops logging.
 class KELCORE_API tLOGMGR {
  public:
   tLOGMGR();
@@ -96,6 +99,7 @@ class KELCORE_API tLOGMGR {
   // Start from the LOG catalog or its defaults; owned. Null before the
   // first Start: block traces then use the defaults.
   static char *pEnterStr;
+  // The leave line's format, as pEnterStr.
   static char *pLeaveStr;
 
   // Asks to write one record with class label `label` (null: any) and level

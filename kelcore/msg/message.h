@@ -38,8 +38,11 @@ class tMSG;
     return a.operator==(static_cast<const tMSG &>(b));                \
   }
 
+// A message: an id string, a severity, parameters and a format text from which its text is made
+// (see the file comment). Messages are what the thread's last error and the error lists hold.
 class KELCORE_API tMSG {
  public:
+  // How grave a message is; the application's display decorates each severity differently.
   enum eSEVERITY {
     eINFORMATION = 0,
     eSTOP = 1,
@@ -53,8 +56,12 @@ class KELCORE_API tMSG {
   // pairwise equal parameters (compared with the left parameter's ==).
   virtual int operator==(const tMSG &other) const;
 
+  // The number of parameters.
   unsigned int NumParms() const;
+  // The message's severity.
   eSEVERITY GetSeverity() const;
+  // The id string given when the message was made (the text object itself: catalog code
+  // compares id strings by address).
   const char *GetIdString() const;
   // The format text (GetFormatStr); "<NULL> message" on a null object.
   const char *GetText();
@@ -97,6 +104,8 @@ class KELCORE_API tMSG {
 
   // The disposal step: destroys and frees a message unless it is static.
   static void Dispose(tMSG *msg);
+  // Non-zero for a static message (such as tERRMSG::OutOfMemory), which parameters and disposal
+  // leave alone.
   int IsStatic() const { return static_; }
 
   // Messages are allocated through these so that the class-level delete,
@@ -107,6 +116,7 @@ class KELCORE_API tMSG {
   static void *operator new(std::size_t size) noexcept;
   static void *operator new(std::size_t size, const std::nothrow_t &) noexcept;
   static void *operator new(std::size_t, void *where) noexcept { return where; }
+  // The class-level delete: frees the message unless it is static.
   static void operator delete(void *p, std::size_t size);
   static void operator delete(void *p, const std::nothrow_t &) noexcept;
   static void operator delete(void *, void *) noexcept {}
@@ -126,6 +136,8 @@ class KELCORE_API tMSG {
       : parms_(), formatted_(nullptr), static_(is_static), severity_(severity),
         id_string_(id_string) {}
 
+  // The text to format: the literal text, or the catalog's text (or default) for catalog
+  // messages.
   virtual const char *GetFormatStr() = 0;
   // A built-in format text for catalog messages whose catalog lacks the
   // message; null here.
@@ -145,6 +157,8 @@ class KELCORE_API tMSG {
 // A message with a literal format text (not owned).
 class KELCORE_API tMSGSTR : public tMSG {
  public:
+  // A message of `severity` with `id_string` whose text is `format` (neither is copied; both
+  // must outlive the message).
   tMSGSTR(const char *format, const char *id_string, eSEVERITY severity);
   ~tMSGSTR();
 
@@ -153,6 +167,7 @@ class KELCORE_API tMSGSTR : public tMSG {
   constexpr tMSGSTR(const char *format, const char *id_string, eSEVERITY severity,
                     int is_static)
       : tMSG(id_string, severity, is_static), format_(format) {}
+  // The format text given to the constructor.
   const char *GetFormatStr();
 
  private:
@@ -163,6 +178,7 @@ class KELCORE_API tMSGSTR : public tMSG {
 // Block-trace line: id string "Block trace log message", severity 0.
 class KELCORE_API tTRACEMSG : public tMSGSTR {
  public:
+  // A trace line with the format text `format` (not copied).
   explicit tTRACEMSG(const char *format);
   ~tTRACEMSG();
 };

@@ -50,6 +50,8 @@ class tPARAMETER;
     return a.operator==(static_cast<const tPARAMETER &>(b));          \
   }
 
+// A message parameter: a value that formats itself into a message's text (see the file
+// comment).
 class KELCORE_API tPARAMETER {
  public:
   virtual ~tPARAMETER();
@@ -66,6 +68,7 @@ class KELCORE_API tPARAMETER {
   static void *operator new(std::size_t size) noexcept;
   static void *operator new(std::size_t size, const std::nothrow_t &) noexcept;
   static void *operator new(std::size_t, void *where) noexcept { return where; }
+  // The class-level delete, matching the class-level new.
   static void operator delete(void *p, std::size_t size);
   static void operator delete(void *p, const std::nothrow_t &) noexcept;
   static void operator delete(void *, void *) noexcept {}
@@ -88,6 +91,9 @@ class KELCORE_API tPARAMETER {
   const void *type_tag_;
 };
 
+// Declares a parameter class CLASS holding a copy of a TYPE value: Format prints it with a
+// checked spec or the type's default conversion, operator== compares class and value, Value
+// returns it.
 #define KELCORE_DECLARE_SCALAR_PARM(CLASS, TYPE)                 \
   class KELCORE_API CLASS : public tPARAMETER {                  \
    public:                                                       \
@@ -120,11 +126,13 @@ KELCORE_DECLARE_SCALAR_PARM(tPARM_LDOUBLE, long double);
 // shows as "(null)" on every system.
 class KELCORE_API tPARM_STRING : public tPARAMETER {
  public:
+  // Holds a copy of `text` (null stays null).
   explicit tPARM_STRING(const char *text);
   ~tPARM_STRING();
   void Format(char *buf, const char *spec) const;
   // Equal when both texts are absent, or both present and byte-identical.
   int operator==(const tPARAMETER &other) const;
+  // The held text; null when none.
   const char *Value() const { return text_; }
   KELCORE_PARM_EQUALITY(tPARM_STRING)
 
@@ -141,11 +149,13 @@ class KELCORE_API tPARM_STRING : public tPARAMETER {
 // message must not show itself, directly or through others.
 class KELCORE_API tPARM_MSG : public tPARAMETER {
  public:
+  // Adopts `adopted` and disposes of it when destroyed; null shows as "NULL".
   explicit tPARM_MSG(tMSG *adopted);
   explicit tPARM_MSG(tMSG &borrowed);
   ~tPARM_MSG();
   void Format(char *buf, const char *spec) const;
   int operator==(const tPARAMETER &other) const;
+  // The shown message; null for a null pointer.
   tMSG *Message() const { return msg_; }
   KELCORE_PARM_EQUALITY(tPARM_MSG)
 
@@ -176,6 +186,7 @@ class KELCORE_API tPARMLIST {
   // null parameter is stored there. Prefer it to operator[], whose null
   // reference is undefined behaviour in C++ terms.
   const tPARAMETER *Get(unsigned int index) const;
+  // The number of parameters in the list.
   unsigned int GetItemsInContainer() const;
 
  private:

@@ -29,6 +29,9 @@
 
 class tMSG;
 
+// A file name in one naming convention (DOS-style or UNIX-style): its parts, its location and
+// its matching, without touching the disk (see the file comment). Names that cannot be stored
+// leave an OS library message as the last error.
 class KELCORE_API tPHYFILENAMEOBJ {
  public:
   // The virtual operations are declared in their interface order.
@@ -68,8 +71,11 @@ class KELCORE_API tPHYFILENAMEOBJ {
   virtual int TestAbsolute() = 0;
 
  public:
+  // The name's text; empty when no name is set.
   const char *GetName() const { return _GetName(); }
+  // Non-zero when the name is absolute (has a root).
   int IsAbsolute() const { return absolute_ ? 1 : 0; }
+  // Non-zero when the name is relative.
   int IsRelative() const { return absolute_ ? 0 : 1; }
 
   // Takes over the text of `other` and converts its separators to this
@@ -103,6 +109,7 @@ class KELCORE_API tPHYFILENAMEOBJ {
   // The last "." of the final component and what follows it (".profile"
   // counts); the empty text when the final component has no dot.
   const char *GetExtension() const;
+  // Non-zero when the final component has an extension.
   int HasExtension() const;
   // 1 when any character of the name ends a location prefix.
   int HasDir() const;
@@ -118,6 +125,8 @@ class KELCORE_API tPHYFILENAMEOBJ {
   tPHYFILENAMEOBJ();
   // Copies the absolute flag; the copy builds its own location when asked.
   tPHYFILENAMEOBJ(const tPHYFILENAMEOBJ &other);
+  // Copies the text and the absolute flag; the location is built anew when
+  // asked.
   tPHYFILENAMEOBJ &operator=(const tPHYFILENAMEOBJ &other);
 
   // A name that cannot be stored: the name becomes empty and the last
@@ -143,6 +152,7 @@ class KELCORE_API tPHYFILENAMEOBJ {
 // text).
 class KELCORE_API tPARM_FILENAME : public tPARM_STRING {
  public:
+  // Holds a copy of the name `name`.
   explicit tPARM_FILENAME(const char *name);
   ~tPARM_FILENAME();
 };

@@ -10,6 +10,8 @@
 #include "kelcore/names/file_name.h"
 #include "kelcore/platform/export.h"
 
+// A DOS-style file name: "\" or "/" as separators, an optional drive letter (see the file
+// comment).
 class KELCORE_API tPCFILENAME : public virtual tPHYFILENAMEOBJ {
  public:
   enum { cBUFFER_SIZE = 260 };
@@ -21,6 +23,7 @@ class KELCORE_API tPCFILENAME : public virtual tPHYFILENAMEOBJ {
   // The value of the environment variable `envVar`, else `defaultName`.
   tPCFILENAME(const char *envVar, const char *defaultName);
   tPCFILENAME(const tPCFILENAME &other);
+  // Copies the text of `other`; the copy builds its own location when asked.
   tPCFILENAME &operator=(const tPCFILENAME &other);
   ~tPCFILENAME();
 

@@ -8,6 +8,7 @@
 #include "kelcore/names/file_name.h"
 #include "kelcore/platform/export.h"
 
+// A UNIX-style file name: "/" as the separator, no drive (see the file comment).
 class KELCORE_API tUNIXFILENAME : public virtual tPHYFILENAMEOBJ {
  public:
   enum { cBUFFER_SIZE = 1024 };
@@ -19,6 +20,7 @@ class KELCORE_API tUNIXFILENAME : public virtual tPHYFILENAMEOBJ {
   // The value of the environment variable `envVar`, else `defaultName`.
   tUNIXFILENAME(const char *envVar, const char *defaultName);
   tUNIXFILENAME(const tUNIXFILENAME &other);
+  // Copies the text of `other`; the copy builds its own location when asked.
   tUNIXFILENAME &operator=(const tUNIXFILENAME &other);
   ~tUNIXFILENAME();
 

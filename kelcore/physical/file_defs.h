@@ -8,6 +8,8 @@
 
 #include "kelcore/platform/export.h"
 
+// The constants of files: access modes, share modes, permissions, attributes, seek origins and
+// region-lock modes. Every file facet inherits it.
 class KELCORE_API tFILEDEFS {
  public:
   // Access mode word (bits). A mode with neither MODE_READ nor MODE_WRITE

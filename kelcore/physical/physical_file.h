@@ -32,6 +32,9 @@ class tDATETIME;
 class tPHYSICAL_FILE;
 class tPHYSICAL_DIR;
 
+// The file-system facet of a physical file: operations on the named file that need no open
+// file. Every status is 0, or an error code (error/status.h) with the reason as the thread's
+// last error.
 class KELCORE_API tPHYFILESYSOBJ : public virtual tFILEDEFS,
                                    public virtual tPHYSYNCOBJ,
                                    public virtual tPHYFILENAMEOBJ {
@@ -42,7 +45,10 @@ class KELCORE_API tPHYFILESYSOBJ : public virtual tFILEDEFS,
 
   // *exists becomes 1 or 0; a missing file is no failure.
   virtual unsigned int Exists(int *exists) = 0;
+  // Renames the file: 0, or a status with the reason as the last error. Whether `newName` may
+  // name another directory depends on the back end.
   virtual unsigned int Rename(tPHYFILENAMEOBJ const &newName) = 0;
+  // Deletes the named file: 0, or a status with the reason as the last error.
   virtual unsigned int Delete() = 0;
   // The attribute word (tFILEDEFS::ATTR_*).
   virtual unsigned int GetAttributes(unsigned int *attributes) = 0;
@@ -68,6 +74,9 @@ class KELCORE_API tPHYFILESYSOBJ : public virtual tFILEDEFS,
   tPHYFILESYSOBJ();
 };
 
+// The I/O facet of a physical file: opening, reading, writing, positions and region locks.
+// Every status is 0, or an error code (error/status.h) with the reason as the thread's last
+// error.
 class KELCORE_API tPHYFILEIOOBJ : public virtual tFILEDEFS,
                                   public virtual tPHYSYNCOBJ,
                                   public virtual tPHYFILENAMEOBJ {
@@ -87,6 +96,7 @@ class KELCORE_API tPHYFILEIOOBJ : public virtual tFILEDEFS,
   // Creates; fails if the file exists.
   virtual unsigned int CreateNew(unsigned int mode, unsigned int share,
                                  unsigned int permissions) = 0;
+  // Closes the file: 0, or a status with the reason as the last error.
   virtual unsigned int Close() = 0;
   // Writes buffered data through to the device.
   virtual unsigned int Flush() = 0;
@@ -94,15 +104,21 @@ class KELCORE_API tPHYFILEIOOBJ : public virtual tFILEDEFS,
   virtual unsigned int SetSize(unsigned long size) = 0;
   // The current length; of the named file when it is not open.
   virtual unsigned int GetSize(unsigned long *size) = 0;
+  // Reads up to `bytes` bytes; *done (if not null) receives how many came, 0 at the end of the
+  // file.
   virtual unsigned int Read(void *buffer, unsigned long bytes, unsigned long *done) = 0;
+  // Writes `bytes` bytes; *done (if not null) receives how many were written.
   virtual unsigned int Write(void const *buffer, unsigned long bytes, unsigned long *done) = 0;
   // Moves the position; *newPos (if not null) receives it.
   virtual unsigned int Seek(long distance, tFILEDEFS::eSEEKMODE from,
                             unsigned long *newPos) = 0;
+  // The position in *pos.
   virtual unsigned int GetPos(unsigned long *pos) = 0;
   // Locks a byte range (tFILEDEFS::LOCK_*); 0 bytes means to the end.
   virtual unsigned int LockRegion(unsigned long offset, unsigned long bytes,
                                   unsigned int lockMode) = 0;
+  // Unlocks a region locked before with the same offset and length (regions inside the range
+  // are unlocked as a whole).
   virtual unsigned int UnlockRegion(unsigned long offset, unsigned long bytes) = 0;
 
  protected:

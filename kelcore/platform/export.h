@@ -18,6 +18,8 @@
 #elif defined(__GNUC__)
 #  define KELCORE_API __attribute__((visibility("default")))
 #else
+// Marks the library's public classes and functions: exported from the shared library (the DLL
+// on Windows), empty for the static library.
 #  define KELCORE_API
 #endif
 

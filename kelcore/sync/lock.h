@@ -11,6 +11,7 @@
 
 #include "kelcore/platform/export.h"
 
+// Anything that can be locked and unlocked (see the file comment); locks never report failure.
 class KELCORE_API tPHYSYNCOBJ {
  public:
   virtual ~tPHYSYNCOBJ();
@@ -49,6 +50,8 @@ class KELCORE_API tINTRA_PROCESS_LOCK : public virtual tPHYSYNCOBJ {
 // released when a holding process ends, however it ends.
 class KELCORE_API tINTER_PROCESS_LOCK : public virtual tPHYSYNCOBJ {
  public:
+  // The lock named `name`, shared with every process that uses the same name; null: a lock
+  // private to this object. A lock that cannot be created does nothing.
   explicit tINTER_PROCESS_LOCK(const char *name);
   ~tINTER_PROCESS_LOCK();
   void LockObject();
@@ -64,6 +67,7 @@ class KELCORE_API tINTER_PROCESS_LOCK : public virtual tPHYSYNCOBJ {
 // does nothing.
 class KELCORE_API tOBJECT_LOCK {
  public:
+  // Locks `obj` until the holder is destroyed.
   explicit tOBJECT_LOCK(tPHYSYNCOBJ &obj);
   ~tOBJECT_LOCK();
 

@@ -26,6 +26,7 @@ class tMSG;
 class tTLSDEF;
 class tLOGMGR;
 
+// Thread objects, the thread's last error and thread-local storage (see the file comment).
 class KELCORE_API tTHREAD {
  public:
   // Joins the list as the calling thread's object, with a fresh storage

@@ -51,13 +51,17 @@ KELCORE_API unsigned short *strnew(const unsigned short *text);
 // strcmp and strncmp compare both sides as unsigned values and return the
 // difference of the first differing pair.
 
+// Copies `src` with its terminator to `dst` (narrowing to the low byte or widening, as the
+// types need); returns `dst`.
 KELCORE_API unsigned short *strcpy(unsigned short *dst, const unsigned short *src);
 KELCORE_API unsigned short *strcpy(unsigned short *dst, const char *src);
 KELCORE_API char *strcpy(char *dst, const unsigned short *src);
 
+// Copies at most n units and terminates only when it stopped before n units; returns `dst`.
 KELCORE_API unsigned short *strncpy(unsigned short *dst, const unsigned short *src, unsigned int n);
 KELCORE_API char *strncpy(char *dst, const unsigned short *src, unsigned int n);
 
+// Appends `src` to `dst` and returns `dst`.
 KELCORE_API unsigned short *strcat(unsigned short *dst, const unsigned short *src);
 KELCORE_API unsigned short *strcat(unsigned short *dst, const char *src);
 KELCORE_API char *strcat(char *dst, const unsigned short *src);
@@ -67,10 +71,12 @@ KELCORE_API unsigned short *strncat(unsigned short *dst, const unsigned short *s
 KELCORE_API unsigned short *strncat(unsigned short *dst, const char *src, unsigned int n);
 KELCORE_API char *strncat(char *dst, const unsigned short *src, unsigned int n);
 
+// Compares as unsigned units; the difference of the first differing pair, 0 when equal.
 KELCORE_API int strcmp(const unsigned short *a, const unsigned short *b);
 KELCORE_API int strcmp(const unsigned short *a, const char *b);
 KELCORE_API int strcmp(const char *a, const unsigned short *b);
 
+// As strcmp, over at most n units.
 KELCORE_API int strncmp(const unsigned short *a, const unsigned short *b, unsigned int n);
 KELCORE_API int strncmp(const unsigned short *a, const char *b, unsigned int n);
 KELCORE_API int strncmp(const char *a, const unsigned short *b, unsigned int n);
@@ -88,6 +94,7 @@ KELCORE_API unsigned short *strchr(unsigned short *s, unsigned short c);
 KELCORE_API unsigned short *strchr(unsigned short *s, char c);
 KELCORE_API unsigned short *strchr(unsigned short *s, int c);
 
+// The last unit equal to `c` (see strchr above); null when there is none.
 KELCORE_API const unsigned short *strrchr(const unsigned short *s, unsigned short c);
 KELCORE_API const unsigned short *strrchr(const unsigned short *s, char c);
 KELCORE_API const unsigned short *strrchr(const unsigned short *s, int c);
@@ -110,6 +117,7 @@ template <class T>
 inline typename kelcore_detail::tUNIT_ONLY<T>::type strchr(char *s, T c) {
   return const_cast<char *>(strchr(static_cast<const char *>(s), c));
 }
+// strrchr for a 16-bit unit in an 8-bit string (see strchr above).
 template <class T>
 inline typename kelcore_detail::tUNIT_ONLY<T>::type strrchr(char *s, T c) {
   return const_cast<char *>(strrchr(static_cast<const char *>(s), c));
@@ -118,6 +126,7 @@ inline typename kelcore_detail::tUNIT_ONLY<T>::type strrchr(char *s, T c) {
 // Replace every unit below 128 by its lower- or upper-case form (the C
 // library's tolower/toupper); other units stay. Return the string.
 KELCORE_API unsigned short *(strlwr)(unsigned short *s);
+// Replaces every unit below 128 by its upper-case form; returns `s`.
 KELCORE_API unsigned short *(strupr)(unsigned short *s);
 
 // --- character classes and case --------------------------------------------

@@ -37,6 +37,8 @@
 
 #include "kelcore/platform/export.h"
 
+// A calendar date (Gregorian calendar) with day arithmetic, weekdays and formatting (see the
+// file comment).
 class KELCORE_API tDATE {
  public:
   // The linear day number modulo 7: day 0, 1 January of year 0, was a
@@ -65,19 +67,26 @@ class KELCORE_API tDATE {
   virtual int IsValid() const;
   virtual ~tDATE() {}
 
+  // Non-zero when the year is a leap year of the Gregorian calendar.
   int IsLeapYear() const;
   // Length of the date's month.
   unsigned int GetMaxDays() const;
+  // The date's weekday.
   eDAY_OF_THE_WEEK GetDayOfWeek() const;
 
   // Today's local date.
   void SetToCurrent();
+  // Writes the date into `buf` (`size` bytes, NUL included) with the strftime-style `format`
+  // (see the file comment); cut to fit.
   void Format(char *buf, unsigned int size, const char *format) const;
 
   // Lexicographic order of (year, month, day).
   int operator==(const tDATE &other) const;
+  // Non-zero when the dates differ.
   int operator!=(const tDATE &other) const;
+  // Non-zero when this date comes before `other`.
   int operator<(const tDATE &other) const;
+  // Non-zero when this date comes after `other`.
   int operator>(const tDATE &other) const;
 
   // Moves by whole days across months and years.
@@ -103,6 +112,7 @@ class KELCORE_API tDATE {
   void SetLinearDay(unsigned int day);
 };
 
+// A time of day with arithmetic and formatting (see the file comment).
 class KELCORE_API tTIME {
  public:
   unsigned int Hour;         // 0 to 23
@@ -116,30 +126,42 @@ class KELCORE_API tTIME {
         unsigned int millisecond = 0)
       : Hour(hour), Minute(minute), Second(second), Millisecond(millisecond) {}
 
+  // Non-zero when every field is within its range.
   virtual int IsValid() const;
   // Each adds with carry into the next larger unit and returns the whole
   // days carried out of the hours (negative when moving backwards past
   // midnight).
   virtual int AddMilliseconds(int milliseconds);
+  // Adds seconds, with carry; returns the whole days carried.
   virtual int AddSeconds(int seconds);
+  // Adds minutes, with carry; returns the whole days carried.
   virtual int AddMinutes(int minutes);
+  // Adds hours, with carry; returns the whole days carried.
   virtual int AddHours(int hours);
   virtual ~tTIME() {}
 
   // The local time of day; milliseconds 0.
   void SetToCurrent();
+  // Writes the time into `buf` (`size` bytes, NUL included) with the strftime-style `format`;
+  // cut to fit.
   void Format(char *buf, unsigned int size, const char *format) const;
 
   // Lexicographic order of (hour, minute, second, millisecond).
   int operator==(const tTIME &other) const;
+  // Non-zero when the times differ.
   int operator!=(const tTIME &other) const;
+  // Non-zero when this time comes before `other`.
   int operator<(const tTIME &other) const;
+  // Non-zero when this time comes after `other`.
   int operator>(const tTIME &other) const;
 };
 
+// A date and a time of day together (see the file comment).
 class KELCORE_API tDATETIME {
  public:
+  // The date.
   tDATE Date;
+  // The time of day.
   tTIME Time;
 
   tDATETIME() {}
@@ -150,21 +172,31 @@ class KELCORE_API tDATETIME {
   // The time's addition, then the date moved by the days it carried;
   // returns those days.
   virtual int AddMilliseconds(int milliseconds);
+  // Adds seconds to the time and the carried days to the date; returns those days.
   virtual int AddSeconds(int seconds);
+  // Adds minutes to the time and the carried days to the date; returns those days.
   virtual int AddMinutes(int minutes);
+  // Adds hours to the time and the carried days to the date; returns those days.
   virtual int AddHours(int hours);
   virtual ~tDATETIME() {}
 
   // The local date and time from one reading of the clock; milliseconds 0.
   void SetToCurrent();
+  // Writes the date and time into `buf` (`size` bytes, NUL included) with the strftime-style
+  // `format`; cut to fit.
   void Format(char *buf, unsigned int size, const char *format) const;
 
   // Dates first; equal dates are ordered by time.
   int operator==(const tDATETIME &other) const;
+  // Non-zero when the date-times differ.
   int operator!=(const tDATETIME &other) const;
+  // Non-zero when this date-time comes before `other`.
   int operator<(const tDATETIME &other) const;
+  // Non-zero when this date-time comes after `other`.
   int operator>(const tDATETIME &other) const;
+  // Non-zero when this date-time comes before `other` or equals it.
   int operator<=(const tDATETIME &other) const;
+  // Non-zero when this date-time comes after `other` or equals it.
   int operator>=(const tDATETIME &other) const;
 };
 

@@ -70,11 +70,13 @@ class KELCORE_API tCSTREAMFILEIO : public virtual tPHYFILEIOOBJ {
   // Attaches `stream` as borrowed (null: none); the name is unchanged. A
   // stream this object owned is forgotten without being closed.
   void SetStream(std::FILE *stream);
+  // The attached stream; null when none is open or attached.
   std::FILE *GetStream() const;
   // 1 when Close will close the stream.
   int OwnsStream() const;
 
  protected:
+  // Attaches `stream` as borrowed (null: none).
   explicit tCSTREAMFILEIO(std::FILE *stream = nullptr);
   // Does not close the stream.
   virtual ~tCSTREAMFILEIO();
@@ -97,6 +99,8 @@ class KELCORE_API tCSTREAMFILESYS : public virtual tPHYFILESYSOBJ {
   // rename() with the new name's text as it stands: it may move the file
   // to another directory. The object keeps its old name.
   unsigned int Rename(tPHYFILENAMEOBJ const &newName);
+  // remove() of the named file: 0, or a status with the CStream library message (with the C
+  // library's error) as the last error.
   unsigned int Delete();
   // These do nothing, leave their output alone and return 0.
   unsigned int GetAttributes(unsigned int *attributes);
@@ -111,6 +115,8 @@ class KELCORE_API tCSTREAMFILESYS : public virtual tPHYFILESYSOBJ {
   virtual ~tCSTREAMFILESYS();
 };
 
+// The physical file over a C runtime stream (see the file comment). Failures are CStream
+// library messages with the C library's error as the last error.
 class KELCORE_API tCSTREAM : public tNOSYNC,
                              public tPHYSICAL_FILE,
                              public tCSTREAMFILEIO,

@@ -94,6 +94,8 @@ class KELCORE_API tOSFILESYS : public virtual tPHYFILESYSOBJ {
   // name (a separator or a drive is refused before the disk is touched).
   // The object keeps its old name.
   unsigned int Rename(tPHYFILENAMEOBJ const &newName);
+  // Deletes the named file: 0, or a status with the OS library message (with the system's
+  // error) as the last error.
   unsigned int Delete();
   unsigned int GetAttributes(unsigned int *attributes);
   // The new word's archive bit becomes the file's only system attribute:
@@ -115,6 +117,8 @@ class KELCORE_API tOSFILESYS : public virtual tPHYFILESYSOBJ {
   unsigned int ReportErrno(unsigned int msgNo, int err);
 };
 
+// The operating-system file: the physical file the library uses by default (see the file
+// comment). Failures are OS library messages with the system's error as the last error.
 class KELCORE_API tOSFILE : public tNOSYNC,
                             public tPHYSICAL_FILE,
                             public tOSFILEIO,
