@@ -139,6 +139,12 @@ struct tMSGCAT::tVIEW {
     unsigned int id;
     unsigned int count;
     unsigned int entries;  // catalog-relative offset of the first index entry
+    // A set whose ids are dense also has a slot per id from its first id
+    // (base) on: the text record's offset, 0 for an id the set lacks
+    // (no record starts at a catalog's first byte). `span` 0: no slots.
+    unsigned int base;
+    unsigned int span;
+    unsigned int *slots;
   };
   std::atomic<int> refs;
   const tMSGFILE *file;
@@ -151,12 +157,56 @@ struct tMSGCAT::tVIEW {
   tSET *sets;                // ascending ids
   unsigned int *by_id;       // set id -> index + 1 (0: no such set), when ids are small
   unsigned int by_id_size;
+  unsigned int *slots;       // every set's slots, one array
 
-  tVIEW() : refs(1), bytes(nullptr), nsets(0), sets(nullptr), by_id(nullptr), by_id_size(0) {}
+  tVIEW()
+      : refs(1), bytes(nullptr), nsets(0), sets(nullptr), by_id(nullptr), by_id_size(0),
+        slots(nullptr) {}
   ~tVIEW() {
     delete[] bytes;
     delete[] sets;
     delete[] by_id;
+    delete[] slots;
+  }
+
+  unsigned int EntryId(const tSET &set, unsigned int i) const {
+    return kelmsgfmt::GetU32(bytes + set.entries + i * kelmsgfmt::cINDEX_ENTRY);
+  }
+
+  // Slots for the sets whose ids are dense; without memory, none (the
+  // index is searched instead).
+  void MakeSlots() {
+    unsigned long long total = 0;
+    for (unsigned int i = 0; i < nsets; ++i) {
+      tSET &set = sets[i];
+      set.span = 0;
+      set.slots = nullptr;
+      if (set.count == 0) continue;
+      set.base = EntryId(set, 0);
+      const unsigned long long span =
+          static_cast<unsigned long long>(EntryId(set, set.count - 1)) - set.base + 1;
+      if (span <= 2ull * set.count + 16) {
+        set.span = static_cast<unsigned int>(span);
+        total += span;
+      }
+    }
+    if (total == 0 || total > 0x3FFFFFFFull) return;
+    slots = new (std::nothrow) unsigned int[static_cast<std::size_t>(total)]();
+    unsigned int *next = slots;
+    for (unsigned int i = 0; i < nsets; ++i) {
+      tSET &set = sets[i];
+      if (set.span == 0) continue;
+      if (slots == nullptr) {
+        set.span = 0;
+        continue;
+      }
+      set.slots = next;
+      next += set.span;
+      for (unsigned int e = 0; e < set.count; ++e) {
+        set.slots[EntryId(set, e) - set.base] =
+            kelmsgfmt::GetU32(bytes + set.entries + e * kelmsgfmt::cINDEX_ENTRY + 4);
+      }
+    }
   }
 
   const tSET *FindSet(unsigned int id) const {
@@ -267,6 +317,7 @@ void tMSGCAT::BuildView() {
       for (unsigned int i = 0; i < nsets; ++i) view->by_id[view->sets[i].id] = i + 1;
     }
   }
+  view->MakeSlots();
   view_.store(view, std::memory_order_release);
 }
 
@@ -277,8 +328,12 @@ unsigned int tMSGCAT::ViewFind(tVIEW *view, unsigned int setId, unsigned int *ms
     Fail(kelmsgfile::eSET_NOT_FOUND, 1, setId, 0);
     return cNOT_FOUND;
   }
-  const unsigned char *entries = view->bytes + set->entries;
   const unsigned int wanted = *msgId;
+  if (wanted - set->base < set->span && set->slots[wanted - set->base] != 0) {
+    *offset = set->slots[wanted - set->base];
+    return 0;
+  }
+  const unsigned char *entries = view->bytes + set->entries;
   unsigned int low = 0, high = set->count;
   while (low < high) {
     const unsigned int mid = low + (high - low) / 2;
@@ -410,6 +465,9 @@ unsigned int tMSGCAT::Fail(unsigned int msgNo, int count, unsigned int a, unsign
   AddErrorContext(msg);
   if (count > 0) *msg << a;
   if (count > 1) *msg << b;
+  // Recording may format the message for the log, whose own text must
+  // not start a lookup in the middle of this one.
+  tLOOKUP_SCOPE scope;
   kelmsgreg::Record(msg);
   return cFAILURE;
 }
@@ -655,35 +713,53 @@ unsigned int tMSGCAT::ReadText(unsigned int offset, char **text) {
   return rc;
 }
 
+// A record wholly inside the catalog is served from memory; any other
+// (outside the catalog, or not a message record) is read from the file,
+// which gives it its own result: then cASK_FILE.
+unsigned int tMSGCAT::ViewText(tVIEW *view, unsigned int offset, char **text) {
+  if (offset > view->length || view->length - offset < kelmsgfmt::cRECORD_HEADER) {
+    return cASK_FILE;
+  }
+  const unsigned char *rec = view->bytes + offset;
+  const unsigned int n = kelmsgfmt::GetU32(rec + 4);
+  if (kelmsgfmt::GetU32(rec) != kelmsgfmt::cTYPE_MESSAGE ||
+      n > view->length - offset - kelmsgfmt::cRECORD_HEADER) {
+    return cASK_FILE;
+  }
+  return MakeText(rec + kelmsgfmt::cRECORD_HEADER, n, view->width, text);
+}
+
+unsigned int kelcatalog_internal::ViewText(tMSGCAT &catalog, unsigned int setId,
+                                           unsigned int msgId, char **text) {
+  tMSGCAT::tVIEW *view = catalog.CurrentView();
+  if (view == nullptr) return cASK_FILE;
+  const tMSGCAT::tVIEW::tSET *set = view->FindSet(setId);
+  if (set == nullptr || msgId - set->base >= set->span || set->slots[msgId - set->base] == 0) {
+    return cASK_FILE;
+  }
+  // Without memory the answer comes the long way, which records it.
+  if (tMSGCAT::ViewText(view, set->slots[msgId - set->base], text) != 0) return cASK_FILE;
+  return 0;
+}
+
 unsigned int tMSGCAT::GetMsg(unsigned int setId, unsigned int msgId, char **text) {
-  tLOOKUP_SCOPE scope;
   if (text != nullptr) *text = nullptr;
   unsigned int rc;
   if (tVIEW *view = CurrentView()) {
     unsigned int found = msgId, offset = 0;
     if ((rc = ViewFind(view, setId, &found, &offset)) != 0) return rc;
     if (found != msgId) return Fail(kelmsgfile::eMSG_NOT_FOUND, 2, setId, msgId);
-    // A record wholly inside the catalog is served from memory; any other
-    // (outside the catalog, or not a message record) is read from the file,
-    // which gives it its own result.
-    if (offset <= view->length && view->length - offset >= kelmsgfmt::cRECORD_HEADER) {
-      const unsigned char *rec = view->bytes + offset;
-      const unsigned int n = kelmsgfmt::GetU32(rec + 4);
-      if (kelmsgfmt::GetU32(rec) == kelmsgfmt::cTYPE_MESSAGE &&
-          n <= view->length - offset - kelmsgfmt::cRECORD_HEADER) {
-        char *result = nullptr;
-        if ((rc = MakeText(rec + kelmsgfmt::cRECORD_HEADER, n, view->width, &result)) != 0) {
-          return rc;
-        }
-        if (text != nullptr) {
-          *text = result;
-        } else {
-          delete[] result;
-        }
-        return 0;
+    char *result = nullptr;
+    if ((rc = ViewText(view, offset, &result)) != cASK_FILE) {
+      if (text != nullptr) {
+        *text = result;
+      } else {
+        delete[] result;
       }
+      return rc;
     }
   }
+  tLOOKUP_SCOPE scope;
   tMSGFILE *file = nullptr;
   rc = Bind(&file);
   if (rc != 0) return rc;
@@ -702,7 +778,6 @@ unsigned int tMSGCAT::GetMsg(unsigned int setId, unsigned int msgId, char **text
 }
 
 unsigned int tMSGCAT::GetNextSetId(unsigned int setId, unsigned int *nextSetId) {
-  tLOOKUP_SCOPE scope;
   if (tVIEW *view = CurrentView()) {
     unsigned int low = 0, high = view->nsets;
     while (low < high) {
@@ -720,6 +795,7 @@ unsigned int tMSGCAT::GetNextSetId(unsigned int setId, unsigned int *nextSetId) 
     if (nextSetId != nullptr) *nextSetId = view->sets[low].id;
     return 0;
   }
+  tLOOKUP_SCOPE scope;
   tMSGFILE *file = nullptr;
   unsigned int rc = Bind(&file);
   if (rc != 0) return rc;
@@ -741,13 +817,13 @@ unsigned int tMSGCAT::GetNextSetId(unsigned int setId, unsigned int *nextSetId) 
 
 unsigned int tMSGCAT::GetNextMsgId(unsigned int setId, unsigned int msgId,
                                    unsigned int *nextMsgId) {
-  tLOOKUP_SCOPE scope;
   if (tVIEW *view = CurrentView()) {
     unsigned int found = msgId, offset = 0;
     unsigned int rc = ViewFind(view, setId, &found, &offset);
     if (rc == 0 && nextMsgId != nullptr) *nextMsgId = found;
     return rc;
   }
+  tLOOKUP_SCOPE scope;
   tMSGFILE *file = nullptr;
   unsigned int rc = Bind(&file);
   if (rc != 0) return rc;

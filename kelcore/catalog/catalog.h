@@ -38,6 +38,14 @@
 #include "kelcore/platform/export.h"
 
 class tMSGFILE;
+class tMSGCAT;
+
+// Internal to the library (the library's catgets): 0 and a new char[]
+// copy of the text when the catalog's in-memory view holds (setId, msgId);
+// otherwise 2, with nothing recorded, and GetMsg must answer.
+namespace kelcatalog_internal {
+unsigned int ViewText(tMSGCAT &catalog, unsigned int setId, unsigned int msgId, char **text);
+}
 
 class KELCORE_API tMSGCAT {
  public:
@@ -141,11 +149,13 @@ class KELCORE_API tMSGCAT {
   // without memory, or for a catalog it cannot stand for, there is none.
   void BuildView();
   void ReleaseView();
-  // GetMsg and GetNextMsgId from the view: 0, or a result as the file
-  // path gives it; 2 when only the file can answer (then nothing was
-  // recorded).
+  // FindMsg from the view: 0, or the result the file walk gives, with the
+  // same message recorded.
   unsigned int ViewFind(tVIEW *view, unsigned int setId, unsigned int *msgId,
                         unsigned int *offset) const;
+  static unsigned int ViewText(tVIEW *view, unsigned int offset, char **text);
+  friend unsigned int kelcatalog_internal::ViewText(tMSGCAT &, unsigned int, unsigned int,
+                                                    char **);
 
   tLOOKUP_STATE state_;
   std::atomic<tVIEW *> view_;

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "kelcore/catalog/catalog.h"
 #include "kelcore/catalog/message_file.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/msg/message.h"
@@ -59,6 +60,15 @@ int kelcore_catopen(char const *fileName, int) {
 char *kelcore_catgets(int, int setId, int msgId, char const *defaultText) {
   char **cell = static_cast<char **>(g_result_slot.GetPtr());
   if (cell == nullptr) return nullptr;
+  // A text the catalog's in-memory view holds is the text the message below
+  // would fetch: taken at once, without the message.
+  char *found = nullptr;
+  if (kelcatalog_internal::ViewText(kelnls::Catalog(), static_cast<unsigned int>(setId),
+                                    static_cast<unsigned int>(msgId), &found) == 0) {
+    delete[] *cell;
+    *cell = found;
+    return found;
+  }
   tMSG *msg = kelnls::NewLibraryError(static_cast<unsigned int>(msgId),
                                       static_cast<unsigned int>(setId), defaultText);
   // Without memory for the message the factory gives the shared
