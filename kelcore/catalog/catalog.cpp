@@ -225,6 +225,47 @@ struct tMSGCAT::tVIEW {
     return low < nsets && sets[low].id == id ? &sets[low] : nullptr;
   }
 
+  enum { cHIT = 0, cNO_SET = 1, cNO_MSG = 2 };
+  // The first index entry of set `setId` at or above `wanted`: its id and
+  // text record offset (cHIT), or why there is none.
+  int Find(unsigned int setId, unsigned int wanted, unsigned int *found,
+           unsigned int *offset) const {
+    const tSET *set = FindSet(setId);
+    if (set == nullptr) return cNO_SET;
+    if (wanted - set->base < set->span && set->slots[wanted - set->base] != 0) {
+      *found = wanted;
+      *offset = set->slots[wanted - set->base];
+      return cHIT;
+    }
+    unsigned int low = 0, high = set->count;
+    while (low < high) {
+      const unsigned int mid = low + (high - low) / 2;
+      if (EntryId(*set, mid) < wanted) {
+        low = mid + 1;
+      } else {
+        high = mid;
+      }
+    }
+    if (low == set->count) return cNO_MSG;
+    *found = EntryId(*set, low);
+    *offset = kelmsgfmt::GetU32(bytes + set->entries + low * kelmsgfmt::cINDEX_ENTRY + 4);
+    return cHIT;
+  }
+
+  // The text of the record at `offset`, as GetMsg hands it out, when the
+  // record lies wholly inside the catalog and is a message record; else
+  // cASK_FILE (the file gives such a record its own result).
+  unsigned int Text(unsigned int offset, char **text) const {
+    if (offset > length || length - offset < kelmsgfmt::cRECORD_HEADER) return cASK_FILE;
+    const unsigned char *rec = bytes + offset;
+    const unsigned int n = kelmsgfmt::GetU32(rec + 4);
+    if (kelmsgfmt::GetU32(rec) != kelmsgfmt::cTYPE_MESSAGE ||
+        n > length - offset - kelmsgfmt::cRECORD_HEADER) {
+      return cASK_FILE;
+    }
+    return MakeText(rec + kelmsgfmt::cRECORD_HEADER, n, width, text);
+  }
+
   // The first set record of the area at or after relative offset `p`; false
   // when there is none that the view can stand for.
   bool ReadSet(unsigned int p, tSET *set) const {
@@ -323,33 +364,16 @@ void tMSGCAT::BuildView() {
 
 unsigned int tMSGCAT::ViewFind(tVIEW *view, unsigned int setId, unsigned int *msgId,
                                unsigned int *offset) const {
-  const tVIEW::tSET *set = view->FindSet(setId);
-  if (set == nullptr) {
-    Fail(kelmsgfile::eSET_NOT_FOUND, 1, setId, 0);
-    return cNOT_FOUND;
+  switch (view->Find(setId, *msgId, msgId, offset)) {
+    case tVIEW::cHIT:
+      return 0;
+    case tVIEW::cNO_SET:
+      Fail(kelmsgfile::eSET_NOT_FOUND, 1, setId, 0);
+      return cNOT_FOUND;
+    default:
+      Fail(kelmsgfile::eMSG_NOT_FOUND, 2, setId, *msgId);
+      return cNOT_FOUND;
   }
-  const unsigned int wanted = *msgId;
-  if (wanted - set->base < set->span && set->slots[wanted - set->base] != 0) {
-    *offset = set->slots[wanted - set->base];
-    return 0;
-  }
-  const unsigned char *entries = view->bytes + set->entries;
-  unsigned int low = 0, high = set->count;
-  while (low < high) {
-    const unsigned int mid = low + (high - low) / 2;
-    if (kelmsgfmt::GetU32(entries + mid * kelmsgfmt::cINDEX_ENTRY) < wanted) {
-      low = mid + 1;
-    } else {
-      high = mid;
-    }
-  }
-  if (low == set->count) {
-    Fail(kelmsgfile::eMSG_NOT_FOUND, 2, setId, wanted);
-    return cNOT_FOUND;
-  }
-  *msgId = kelmsgfmt::GetU32(entries + low * kelmsgfmt::cINDEX_ENTRY);
-  *offset = kelmsgfmt::GetU32(entries + low * kelmsgfmt::cINDEX_ENTRY + 4);
-  return 0;
 }
 
 // ---------------------------------------------------------------- tMSGCAT
@@ -713,10 +737,16 @@ unsigned int tMSGCAT::ReadText(unsigned int offset, char **text) {
   return rc;
 }
 
-// A record wholly inside the catalog is served from memory; any other
-// (outside the catalog, or not a message record) is read from the file,
-// which gives it its own result: then cASK_FILE.
-unsigned int tMSGCAT::ViewText(tVIEW *view, unsigned int offset, char **text) {
+unsigned int kelcatalog_internal::ViewBytes(tMSGCAT &catalog, unsigned int setId,
+                                            unsigned int msgId, const unsigned char **raw,
+                                            unsigned int *length, unsigned int *width) {
+  tMSGCAT::tVIEW *view = catalog.CurrentView();
+  if (view == nullptr) return cASK_FILE;
+  const tMSGCAT::tVIEW::tSET *set = view->FindSet(setId);
+  if (set == nullptr || msgId - set->base >= set->span || set->slots[msgId - set->base] == 0) {
+    return cASK_FILE;
+  }
+  const unsigned int offset = set->slots[msgId - set->base];
   if (offset > view->length || view->length - offset < kelmsgfmt::cRECORD_HEADER) {
     return cASK_FILE;
   }
@@ -726,19 +756,9 @@ unsigned int tMSGCAT::ViewText(tVIEW *view, unsigned int offset, char **text) {
       n > view->length - offset - kelmsgfmt::cRECORD_HEADER) {
     return cASK_FILE;
   }
-  return MakeText(rec + kelmsgfmt::cRECORD_HEADER, n, view->width, text);
-}
-
-unsigned int kelcatalog_internal::ViewText(tMSGCAT &catalog, unsigned int setId,
-                                           unsigned int msgId, char **text) {
-  tMSGCAT::tVIEW *view = catalog.CurrentView();
-  if (view == nullptr) return cASK_FILE;
-  const tMSGCAT::tVIEW::tSET *set = view->FindSet(setId);
-  if (set == nullptr || msgId - set->base >= set->span || set->slots[msgId - set->base] == 0) {
-    return cASK_FILE;
-  }
-  // Without memory the answer comes the long way, which records it.
-  if (tMSGCAT::ViewText(view, set->slots[msgId - set->base], text) != 0) return cASK_FILE;
+  *raw = rec + kelmsgfmt::cRECORD_HEADER;
+  *length = n;
+  *width = view->width;
   return 0;
 }
 
@@ -746,11 +766,15 @@ unsigned int tMSGCAT::GetMsg(unsigned int setId, unsigned int msgId, char **text
   if (text != nullptr) *text = nullptr;
   unsigned int rc;
   if (tVIEW *view = CurrentView()) {
+    // A text in memory is served from there; any other result is the
+    // one the file walk gives (see ViewFind).
     unsigned int found = msgId, offset = 0;
-    if ((rc = ViewFind(view, setId, &found, &offset)) != 0) return rc;
+    if (view->Find(setId, msgId, &found, &offset) != tVIEW::cHIT) {
+      return ViewFind(view, setId, &found, &offset);
+    }
     if (found != msgId) return Fail(kelmsgfile::eMSG_NOT_FOUND, 2, setId, msgId);
     char *result = nullptr;
-    if ((rc = ViewText(view, offset, &result)) != cASK_FILE) {
+    if ((rc = view->Text(offset, &result)) != cASK_FILE) {
       if (text != nullptr) {
         *text = result;
       } else {

@@ -40,11 +40,14 @@
 class tMSGFILE;
 class tMSGCAT;
 
-// Internal to the library (the library's catgets): 0 and a new char[]
-// copy of the text when the catalog's in-memory view holds (setId, msgId);
-// otherwise 2, with nothing recorded, and GetMsg must answer.
+// Internal to the library (the library's catgets): 0 and the stored bytes
+// of (setId, msgId) (`length` bytes of characters `width` bytes wide, no
+// NUL; valid while the catalog stays bound to its file) when the catalog's
+// in-memory view holds them; otherwise 2, with nothing recorded, and
+// GetMsg must answer.
 namespace kelcatalog_internal {
-unsigned int ViewText(tMSGCAT &catalog, unsigned int setId, unsigned int msgId, char **text);
+unsigned int ViewBytes(tMSGCAT &catalog, unsigned int setId, unsigned int msgId,
+                       const unsigned char **raw, unsigned int *length, unsigned int *width);
 }
 
 class KELCORE_API tMSGCAT {
@@ -153,9 +156,9 @@ class KELCORE_API tMSGCAT {
   // same message recorded.
   unsigned int ViewFind(tVIEW *view, unsigned int setId, unsigned int *msgId,
                         unsigned int *offset) const;
-  static unsigned int ViewText(tVIEW *view, unsigned int offset, char **text);
-  friend unsigned int kelcatalog_internal::ViewText(tMSGCAT &, unsigned int, unsigned int,
-                                                    char **);
+  friend unsigned int kelcatalog_internal::ViewBytes(tMSGCAT &, unsigned int, unsigned int,
+                                                     const unsigned char **, unsigned int *,
+                                                     unsigned int *);
 
   tLOOKUP_STATE state_;
   std::atomic<tVIEW *> view_;
