@@ -352,6 +352,43 @@ TEST_F(MessageFileTest, ThreadsShareOneFile) {
   for (int w : wrong) EXPECT_EQ(0, w);
 }
 
+// Closing and opening the file drops the handles' views while other
+// threads read through them: every read gives the text or (file closed)
+// fails with a message, never a stale or wrong text.
+TEST_F(MessageFileTest, ClosingWhileThreadsRead) {
+  std::string src = "$catalog V\n$set 1\n";
+  for (int i = 1; i <= 30; ++i) src += std::to_string(i) + " v" + std::to_string(i) + "\n";
+  RegisteredMessageFile file(tmp.File("close.cat"), {src});
+  tMSGCAT shared("V", nullptr, nullptr);
+  std::string text;
+  ASSERT_EQ(0u, Get(shared, 1, 1, &text));
+  std::atomic<bool> stop(false);
+  std::vector<std::thread> readers;
+  std::vector<int> wrong(3, 0);
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&, t] {
+      for (unsigned int i = 0; !stop.load(); ++i) {
+        const unsigned int id = 1 + (i * 7 + static_cast<unsigned int>(t)) % 30;
+        std::string got;
+        const unsigned int result = Get(shared, 1, id, &got);
+        if (result == 0 ? got != "v" + std::to_string(id)
+                        : got != "(null)" || tTHREAD::GetLastError() == nullptr) {
+          ++wrong[static_cast<std::size_t>(t)];
+        }
+      }
+    });
+  }
+  for (int round = 0; round < 200; ++round) {
+    file.file().Close();
+    file.file().Open();
+  }
+  stop = true;
+  for (std::thread &r : readers) r.join();
+  for (int w : wrong) EXPECT_EQ(0, w);
+  EXPECT_EQ(0u, Get(shared, 1, 30, &text));
+  EXPECT_EQ("v30", text);
+}
+
 // Binding a handle while another thread moves the same file's position
 // (here by finding other catalogs in it) binds it to the catalog it was
 // searched for, never to the one the other thread left the file at.
