@@ -312,16 +312,29 @@ tMSGCAT::tVIEW *tMSGCAT::CurrentView() const {
   return nullptr;
 }
 
-void tMSGCAT::ReleaseView() {
-  tVIEW *view = view_.exchange(nullptr, std::memory_order_acq_rel);
+namespace {
+
+template <class tV>
+void Unref(tV *view) {
   if (view != nullptr && view->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete view;
+}
+
+}  // namespace
+
+void tMSGCAT::ReleaseView() { Unref(view_.exchange(nullptr, std::memory_order_acq_rel)); }
+
+void tMSGCAT::RetireView() {
+  tVIEW *view = view_.exchange(nullptr, std::memory_order_acq_rel);
+  if (view == nullptr) return;
+  Unref(retired_);
+  retired_ = view;
 }
 
 // Under the file's lock, right after the catalog was located. Reading the
 // catalog can only fail here for faults the file walk would meet as well;
 // then there is simply no view.
 void tMSGCAT::BuildView() {
-  ReleaseView();
+  RetireView();
   tMSGFILE *file = state_.file;
   const unsigned long generation = kelmsgreg::Generation(file, state_.serial);
   tVIEW *view = new (std::nothrow) tVIEW;
@@ -378,20 +391,20 @@ unsigned int tMSGCAT::ViewFind(tVIEW *view, unsigned int setId, unsigned int *ms
 
 // ---------------------------------------------------------------- tMSGCAT
 
-tMSGCAT::tMSGCAT() : view_(nullptr), name_(nullptr), version_(nullptr) {
+tMSGCAT::tMSGCAT() : view_(nullptr), retired_(nullptr), name_(nullptr), version_(nullptr) {
   Unbind();
   language_[0] = '\0';
 }
 
 tMSGCAT::tMSGCAT(const char *name, const char *version, const char *language)
-    : view_(nullptr), name_(nullptr), version_(nullptr) {
+    : view_(nullptr), retired_(nullptr), name_(nullptr), version_(nullptr) {
   Unbind();
   language_[0] = '\0';
   SetCatalog(name, version, language);
 }
 
 tMSGCAT::tMSGCAT(const tMSGCAT &other)
-    : state_(other.state_), view_(nullptr), name_(nullptr), version_(nullptr) {
+    : state_(other.state_), view_(nullptr), retired_(nullptr), name_(nullptr), version_(nullptr) {
   tVIEW *view = other.view_.load(std::memory_order_acquire);
   if (view != nullptr) view->refs.fetch_add(1, std::memory_order_relaxed);
   view_.store(view, std::memory_order_release);
@@ -428,6 +441,7 @@ tMSGCAT &tMSGCAT::operator=(const tMSGCAT &other) {
 
 tMSGCAT::~tMSGCAT() {
   ReleaseView();
+  Unref(retired_);
   delete[] name_;
   delete[] version_;
   // A message that outlives its catalog at process exit then sees no name
@@ -437,7 +451,7 @@ tMSGCAT::~tMSGCAT() {
 }
 
 void tMSGCAT::Unbind() {
-  ReleaseView();
+  RetireView();
   std::memset(&state_, 0, sizeof(state_));
   state_.file = nullptr;
   state_.cat_start = 0xFFFFFFFFu;

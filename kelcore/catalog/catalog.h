@@ -152,6 +152,11 @@ class KELCORE_API tMSGCAT {
   // without memory, or for a catalog it cannot stand for, there is none.
   void BuildView();
   void ReleaseView();
+  // Unbinding: the view is kept aside until the next unbinding or the
+  // handle's end, since another thread may still be reading it (one that
+  // loaded it before the unbinding; a second unbinding needs a second
+  // destroyed file, which no lookup may overlap).
+  void RetireView();
   // FindMsg from the view: 0, or the result the file walk gives, with the
   // same message recorded.
   unsigned int ViewFind(tVIEW *view, unsigned int setId, unsigned int *msgId,
@@ -162,6 +167,7 @@ class KELCORE_API tMSGCAT {
 
   tLOOKUP_STATE state_;
   std::atomic<tVIEW *> view_;
+  tVIEW *retired_;
   char language_[9];
   char *name_;
   char *version_;
