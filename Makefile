@@ -45,11 +45,12 @@ deps-docs:
 
 # The example console program twice: a report with its log on standard
 # output, then a missing file, which shows the catalogued error and must
-# exit with status 1. Then the tour of the lower layers.
+# exit with status 1. Then the tour of the lower layers, with the library's
+# English texts (kelcore_messages compiles them).
 FILEREPORT := ./build/native/examples/filereport/filereport
 demo: deps
 	cmake --preset native
-	cmake --build --preset native -j $(JOBS) --target filereport kelcore_demo
+	cmake --build --preset native -j $(JOBS) --target filereport kelcore_demo kelcore_messages
 	@echo '$$ TRACELEVEL=17 LOGFILE='"'"'$$stdout'"'"' filereport README.md Makefile'
 	@TRACELEVEL=17 LOGFILE='$$stdout' $(FILEREPORT) README.md Makefile
 	@echo; echo '$$ filereport no-such-file.txt'

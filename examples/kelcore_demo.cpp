@@ -130,7 +130,19 @@ int main(int argc, char **argv) {
   std::printf("libkelcore demo\n");
   // A message file is registered from construction to destruction.
   tMSGFILE *texts = argc > 1 ? new (std::nothrow) tMSGFILE : nullptr;
-  if (texts != nullptr) texts->SetName(argv[1]);
+  if (texts != nullptr) {
+    texts->SetName(argv[1]);
+    // Said plainly here, rather than by every error of the tour.
+    if (texts->Open() != 0) {
+      std::printf("No readable message file at \"%s\": the library's errors below show what\n"
+                  "they carry instead of English sentences (the texts are built by\n"
+                  "\"make demo\" as build/native/share/kelcore/kelcore.cat).\n",
+                  argv[1]);
+      tTHREAD::SetLastError(static_cast<tMSG *>(nullptr));
+      delete texts;
+      texts = nullptr;
+    }
+  }
   Messages();
   Dates();
   Locks();

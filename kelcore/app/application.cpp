@@ -26,10 +26,17 @@ std::atomic<tAPP *> g_current(nullptr);
 
 // The value of the environment variable `var`, else pAppFile with `ext`
 // in the executable's directory, kept in `name`.
+//
+// When the executable's directory is not known (its path is longer than a
+// name object holds), the name is empty: a file of that name in the
+// current directory is never taken for the program's own, and opening it
+// fails with the reason.
 const char *EnvOrExecName(tPCFILENAME &name, const char *var, const char *ext) {
   const char *value = std::getenv(var);
   if (value != nullptr) {
     name.SetName(value);
+  } else if (tOSSYSCALLS::GetExecDir().GetName()[0] == '\0') {
+    name.SetName("");
   } else {
     name.SetName(tAPP::pAppFile);
     name.SetExtension(ext);
@@ -42,15 +49,35 @@ const char *EnvOrExecName(tPCFILENAME &name, const char *var, const char *ext) {
   return name.GetName();
 }
 
-// The directory of the running program, found once.
+// The directory of the running program, found once. The program's path
+// may be longer than a name object holds while its directory is not: then
+// the directory is taken from the path (with a short stand-in for the
+// program's name). A directory too long for a name object stays empty.
 struct ExecDir {
   tPCFILENAME dir;
   ExecDir() {
-    // As long as the name object takes: a longer path would be refused.
-    char path[tPCFILENAME::cBUFFER_SIZE];
-    kelsys::DWORD n = kelsys::GetModuleFileNameA(nullptr, path, sizeof path);
-    if (n == 0 || n >= sizeof path) return;
+    // The longest path Windows hands out; /proc/self/exe gives 4,095 bytes.
+    const kelsys::DWORD size = 32768;
+    char *path = new (std::nothrow) char[size];
+    if (path == nullptr) return;
+    kelsys::DWORD n = kelsys::GetModuleFileNameA(nullptr, path, size);
+    if (n == 0 || n >= size) {
+      delete[] path;
+      return;
+    }
+    kelsys::DWORD cut = n;
+    while (cut > 0 && path[cut - 1] != '/' && path[cut - 1] != '\\') --cut;
+    if (n >= tPCFILENAME::cBUFFER_SIZE && cut > 0 && cut + 1 < tPCFILENAME::cBUFFER_SIZE) {
+      path[cut] = 'x';
+      path[cut + 1] = '\0';
+      n = cut + 1;
+    }
+    if (n >= tPCFILENAME::cBUFFER_SIZE) {
+      delete[] path;
+      return;
+    }
     tPCFILENAME file(path);
+    delete[] path;
     file.FullyQualify();
     tPHYFILENAMEOBJ *location = file.GetLocation();
     if (location != nullptr) dir.SetName(*location);

@@ -1,5 +1,6 @@
 #include "kelcore/catalog/catalog.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -87,24 +88,326 @@ const char *MsgfileBuiltInText(const tMSG *msg) {
   return kelmsgfile::BuiltInText(set, cat_msg->GetMsgId());
 }
 
+// A text of `n` bytes as GetMsg hands it out: width 1, the bytes and a NUL;
+// width 2, little-endian 16-bit characters narrowed (nlstocs). 0, or
+// 0xFFFFFFFF with tERRMSG::OutOfMemory recorded.
+unsigned int MakeText(const unsigned char *raw, unsigned int n, unsigned int width, char **text) {
+  if (width == 1) {
+    char *buf = new (std::nothrow) char[static_cast<std::size_t>(n) + 1];
+    if (buf == nullptr) {
+      RecordOutOfMemory();
+      return cFAILURE;
+    }
+    if (n > 0) std::memcpy(buf, raw, n);
+    buf[n] = '\0';
+    *text = buf;
+    return 0;
+  }
+  const unsigned int units = n / 2;
+  unsigned short *wide = new (std::nothrow) unsigned short[units + 1];
+  char *narrow = new (std::nothrow) char[units + 1];
+  if (wide == nullptr || narrow == nullptr) {
+    delete[] wide;
+    delete[] narrow;
+    RecordOutOfMemory();
+    return cFAILURE;
+  }
+  for (unsigned int i = 0; i < units; ++i) {
+    wide[i] = static_cast<unsigned short>(raw[2 * i] | raw[2 * i + 1] << 8);
+  }
+  wide[units] = 0;
+  nlstocs(narrow, wide, 0xFFFFFFFFu);
+  delete[] wide;
+  *text = narrow;
+  return 0;
+}
+
+// What the view returns when only the file can answer.
+const unsigned int cASK_FILE = 2;
+
 }  // namespace
+
+// ------------------------------------------------------------ catalog view
+
+// The catalog's bytes as read at binding, and a table of its set records.
+// Immutable once published; shared by copies of a handle (refs). Made only
+// for a catalog whose set area walks cleanly to the catalog's end, with set
+// ids and each set's message ids strictly ascending (and no 0xFFFFFFFF), so
+// that every answer it gives is the one the file walk would give.
+struct tMSGCAT::tVIEW {
+  struct tSET {
+    unsigned int id;
+    unsigned int count;
+    unsigned int entries;  // catalog-relative offset of the first index entry
+    // A set whose ids are dense also has a slot per id from its first id
+    // (base) on: the text record's offset, 0 for an id the set lacks
+    // (no record starts at a catalog's first byte). `span` 0: no slots.
+    unsigned int base;
+    unsigned int span;
+    unsigned int *slots;
+  };
+  std::atomic<int> refs;
+  const tMSGFILE *file;
+  unsigned long serial;
+  unsigned long generation;  // the file's, when the view was made
+  unsigned int length;
+  unsigned int width;
+  unsigned char *bytes;      // the catalog, from its first byte to its end
+  unsigned int nsets;
+  tSET *sets;                // ascending ids
+  unsigned int *by_id;       // set id -> index + 1 (0: no such set), when ids are small
+  unsigned int by_id_size;
+  unsigned int *slots;       // every set's slots, one array
+
+  tVIEW()
+      : refs(1), bytes(nullptr), nsets(0), sets(nullptr), by_id(nullptr), by_id_size(0),
+        slots(nullptr) {}
+  ~tVIEW() {
+    delete[] bytes;
+    delete[] sets;
+    delete[] by_id;
+    delete[] slots;
+  }
+
+  unsigned int EntryId(const tSET &set, unsigned int i) const {
+    return kelmsgfmt::GetU32(bytes + set.entries + i * kelmsgfmt::cINDEX_ENTRY);
+  }
+
+  // Slots for the sets whose ids are dense; without memory, none (the
+  // index is searched instead).
+  void MakeSlots() {
+    unsigned long long total = 0;
+    for (unsigned int i = 0; i < nsets; ++i) {
+      tSET &set = sets[i];
+      set.span = 0;
+      set.slots = nullptr;
+      if (set.count == 0) continue;
+      set.base = EntryId(set, 0);
+      const unsigned long long span =
+          static_cast<unsigned long long>(EntryId(set, set.count - 1)) - set.base + 1;
+      if (span <= 2ull * set.count + 16) {
+        set.span = static_cast<unsigned int>(span);
+        total += span;
+      }
+    }
+    if (total == 0 || total > 0x3FFFFFFFull) return;
+    slots = new (std::nothrow) unsigned int[static_cast<std::size_t>(total)]();
+    unsigned int *next = slots;
+    for (unsigned int i = 0; i < nsets; ++i) {
+      tSET &set = sets[i];
+      if (set.span == 0) continue;
+      if (slots == nullptr) {
+        set.span = 0;
+        continue;
+      }
+      set.slots = next;
+      next += set.span;
+      for (unsigned int e = 0; e < set.count; ++e) {
+        set.slots[EntryId(set, e) - set.base] =
+            kelmsgfmt::GetU32(bytes + set.entries + e * kelmsgfmt::cINDEX_ENTRY + 4);
+      }
+    }
+  }
+
+  const tSET *FindSet(unsigned int id) const {
+    if (by_id != nullptr) {
+      return id < by_id_size && by_id[id] != 0 ? &sets[by_id[id] - 1] : nullptr;
+    }
+    unsigned int low = 0, high = nsets;
+    while (low < high) {
+      const unsigned int mid = low + (high - low) / 2;
+      if (sets[mid].id < id) {
+        low = mid + 1;
+      } else {
+        high = mid;
+      }
+    }
+    return low < nsets && sets[low].id == id ? &sets[low] : nullptr;
+  }
+
+  enum { cHIT = 0, cNO_SET = 1, cNO_MSG = 2 };
+  // The first index entry of set `setId` at or above `wanted`: its id and
+  // text record offset (cHIT), or why there is none.
+  int Find(unsigned int setId, unsigned int wanted, unsigned int *found,
+           unsigned int *offset) const {
+    const tSET *set = FindSet(setId);
+    if (set == nullptr) return cNO_SET;
+    if (wanted - set->base < set->span && set->slots[wanted - set->base] != 0) {
+      *found = wanted;
+      *offset = set->slots[wanted - set->base];
+      return cHIT;
+    }
+    unsigned int low = 0, high = set->count;
+    while (low < high) {
+      const unsigned int mid = low + (high - low) / 2;
+      if (EntryId(*set, mid) < wanted) {
+        low = mid + 1;
+      } else {
+        high = mid;
+      }
+    }
+    if (low == set->count) return cNO_MSG;
+    *found = EntryId(*set, low);
+    *offset = kelmsgfmt::GetU32(bytes + set->entries + low * kelmsgfmt::cINDEX_ENTRY + 4);
+    return cHIT;
+  }
+
+  // The text of the record at `offset`, as GetMsg hands it out, when the
+  // record lies wholly inside the catalog and is a message record; else
+  // cASK_FILE (the file gives such a record its own result).
+  unsigned int Text(unsigned int offset, char **text) const {
+    if (offset > length || length - offset < kelmsgfmt::cRECORD_HEADER) return cASK_FILE;
+    const unsigned char *rec = bytes + offset;
+    const unsigned int n = kelmsgfmt::GetU32(rec + 4);
+    if (kelmsgfmt::GetU32(rec) != kelmsgfmt::cTYPE_MESSAGE ||
+        n > length - offset - kelmsgfmt::cRECORD_HEADER) {
+      return cASK_FILE;
+    }
+    return MakeText(rec + kelmsgfmt::cRECORD_HEADER, n, width, text);
+  }
+
+  // The first set record of the area at or after relative offset `p`; false
+  // when there is none that the view can stand for.
+  bool ReadSet(unsigned int p, tSET *set) const {
+    if (length - p < kelmsgfmt::cRECORD_HEADER + kelmsgfmt::cSET_BODY) return false;
+    const unsigned char *r = bytes + p;
+    if (kelmsgfmt::GetU32(r) != kelmsgfmt::cTYPE_SET ||
+        kelmsgfmt::GetU32(r + 4) < kelmsgfmt::cSET_BODY) {
+      return false;
+    }
+    set->id = kelmsgfmt::GetU32(r + 8);
+    set->count = kelmsgfmt::GetU32(r + 12);
+    set->entries = p + kelmsgfmt::cRECORD_HEADER + kelmsgfmt::cSET_BODY;
+    if (set->count > (length - set->entries) / kelmsgfmt::cINDEX_ENTRY) return false;
+    unsigned int prev = 0;
+    for (unsigned int i = 0; i < set->count; ++i) {
+      const unsigned int id = kelmsgfmt::GetU32(bytes + set->entries + i * kelmsgfmt::cINDEX_ENTRY);
+      if (id == kelmsgfmt::cNO_MSG_ID || (i > 0 && id <= prev)) return false;
+      prev = id;
+    }
+    return true;
+  }
+
+  // Walks the set area from `first`: false when the view cannot stand for
+  // it. With `out`, stores the sets.
+  bool WalkSets(unsigned int first, tSET *out, unsigned int *count) const {
+    unsigned int n = 0, prev = 0;
+    for (unsigned int p = first; p != length; ++n) {
+      tSET set;
+      if (!ReadSet(p, &set) || (n > 0 && set.id <= prev)) return false;
+      if (out != nullptr) out[n] = set;
+      prev = set.id;
+      p = set.entries + set.count * kelmsgfmt::cINDEX_ENTRY;
+    }
+    *count = n;
+    return true;
+  }
+};
+
+tMSGCAT::tVIEW *tMSGCAT::CurrentView() const {
+  tVIEW *view = view_.load(std::memory_order_acquire);
+  if (view != nullptr && kelmsgreg::Generation(view->file, view->serial) == view->generation) {
+    return view;
+  }
+  return nullptr;
+}
+
+namespace {
+
+template <class tV>
+void Unref(tV *view) {
+  if (view != nullptr && view->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete view;
+}
+
+}  // namespace
+
+void tMSGCAT::ReleaseView() { Unref(view_.exchange(nullptr, std::memory_order_acq_rel)); }
+
+void tMSGCAT::RetireView() {
+  tVIEW *view = view_.exchange(nullptr, std::memory_order_acq_rel);
+  if (view == nullptr) return;
+  Unref(retired_);
+  retired_ = view;
+}
+
+// Under the file's lock, right after the catalog was located. Reading the
+// catalog can only fail here for faults the file walk would meet as well;
+// then there is simply no view.
+void tMSGCAT::BuildView() {
+  RetireView();
+  tMSGFILE *file = state_.file;
+  const unsigned long generation = kelmsgreg::Generation(file, state_.serial);
+  tVIEW *view = new (std::nothrow) tVIEW;
+  if (view == nullptr || generation == 0) {
+    delete view;
+    return;
+  }
+  view->file = file;
+  view->serial = state_.serial;
+  view->generation = generation;
+  view->length = state_.header.length;
+  view->width = state_.header.width;
+  view->bytes = new (std::nothrow) unsigned char[view->length];
+  unsigned long got = 0;
+  unsigned int nsets = 0;
+  if (view->bytes == nullptr || file->Seek(static_cast<long>(state_.cat_start), nullptr) != 0 ||
+      file->Read(view->bytes, view->length, &got) != 0 || got != view->length ||
+      !view->WalkSets(state_.header.first_set, nullptr, &nsets)) {
+    delete view;
+    return;
+  }
+  view->sets = new (std::nothrow) tVIEW::tSET[nsets > 0 ? nsets : 1];
+  if (view->sets == nullptr || !view->WalkSets(state_.header.first_set, view->sets, &nsets)) {
+    delete view;
+    return;
+  }
+  view->nsets = nsets;
+  // Set ids are mostly small and dense: then a table finds a set at once.
+  const unsigned int max_id = nsets > 0 ? view->sets[nsets - 1].id : 0;
+  if (nsets > 0 && max_id < 65536 && max_id / 4 <= nsets + 256) {
+    view->by_id = new (std::nothrow) unsigned int[max_id + 1]();
+    if (view->by_id != nullptr) {
+      view->by_id_size = max_id + 1;
+      for (unsigned int i = 0; i < nsets; ++i) view->by_id[view->sets[i].id] = i + 1;
+    }
+  }
+  view->MakeSlots();
+  view_.store(view, std::memory_order_release);
+}
+
+unsigned int tMSGCAT::ViewFind(tVIEW *view, unsigned int setId, unsigned int *msgId,
+                               unsigned int *offset) const {
+  switch (view->Find(setId, *msgId, msgId, offset)) {
+    case tVIEW::cHIT:
+      return 0;
+    case tVIEW::cNO_SET:
+      Fail(kelmsgfile::eSET_NOT_FOUND, 1, setId, 0);
+      return cNOT_FOUND;
+    default:
+      Fail(kelmsgfile::eMSG_NOT_FOUND, 2, setId, *msgId);
+      return cNOT_FOUND;
+  }
+}
 
 // ---------------------------------------------------------------- tMSGCAT
 
-tMSGCAT::tMSGCAT() : name_(nullptr), version_(nullptr) {
+tMSGCAT::tMSGCAT() : view_(nullptr), retired_(nullptr), name_(nullptr), version_(nullptr) {
   Unbind();
   language_[0] = '\0';
 }
 
 tMSGCAT::tMSGCAT(const char *name, const char *version, const char *language)
-    : name_(nullptr), version_(nullptr) {
+    : view_(nullptr), retired_(nullptr), name_(nullptr), version_(nullptr) {
   Unbind();
   language_[0] = '\0';
   SetCatalog(name, version, language);
 }
 
 tMSGCAT::tMSGCAT(const tMSGCAT &other)
-    : state_(other.state_), name_(nullptr), version_(nullptr) {
+    : state_(other.state_), view_(nullptr), retired_(nullptr), name_(nullptr), version_(nullptr) {
+  tVIEW *view = other.view_.load(std::memory_order_acquire);
+  if (view != nullptr) view->refs.fetch_add(1, std::memory_order_relaxed);
+  view_.store(view, std::memory_order_release);
   std::memcpy(language_, other.language_, sizeof(language_));
   bool failed = false;
   name_ = CopyText(other.name_, &failed);
@@ -127,12 +430,18 @@ tMSGCAT &tMSGCAT::operator=(const tMSGCAT &other) {
   delete[] version_;
   name_ = name;
   version_ = version;
+  tVIEW *view = other.view_.load(std::memory_order_acquire);
+  if (view != nullptr) view->refs.fetch_add(1, std::memory_order_relaxed);
+  ReleaseView();
+  view_.store(view, std::memory_order_release);
   state_ = other.state_;
   std::memcpy(language_, other.language_, sizeof(language_));
   return *this;
 }
 
 tMSGCAT::~tMSGCAT() {
+  ReleaseView();
+  Unref(retired_);
   delete[] name_;
   delete[] version_;
   // A message that outlives its catalog at process exit then sees no name
@@ -142,6 +451,7 @@ tMSGCAT::~tMSGCAT() {
 }
 
 void tMSGCAT::Unbind() {
+  RetireView();
   std::memset(&state_, 0, sizeof(state_));
   state_.file = nullptr;
   state_.cat_start = 0xFFFFFFFFu;
@@ -193,7 +503,10 @@ unsigned int tMSGCAT::Fail(unsigned int msgNo, int count, unsigned int a, unsign
   AddErrorContext(msg);
   if (count > 0) *msg << a;
   if (count > 1) *msg << b;
-  tTHREAD::SetLastError(msg);
+  // Recording may format the message for the log, whose own text must
+  // not start a lookup in the middle of this one.
+  tLOOKUP_SCOPE scope;
+  kelmsgreg::Record(msg);
   return cFAILURE;
 }
 
@@ -214,17 +527,20 @@ unsigned int tMSGCAT::MapView() {
   if (kelmsgreg::Empty()) return NoMessageFile();
   tMSGFILE *file = nullptr;
   unsigned long serial = 0;
-  unsigned int rc = kelmsgreg::Search(name_, language_, &file, &serial);
+  unsigned long start = 0;
+  // The search hands out the catalog's offset as it found it: between the
+  // search and the lock below, another thread may read the same file and
+  // move its position.
+  unsigned int rc = kelmsgreg::Search(name_, language_, &file, &serial, &start);
   if (rc != 0) return rc;
   tOBJECT_LOCK lock(*file);
   state_.file = file;
   state_.serial = serial;
-  unsigned long pos = 0;
-  if ((rc = file->GetPos(&pos)) != 0) {
+  if ((rc = file->Seek(static_cast<long>(start), nullptr)) != 0) {
     Unbind();
     return rc;
   }
-  state_.cat_start = static_cast<unsigned int>(pos);
+  state_.cat_start = static_cast<unsigned int>(start);
   char format[8], version[8];
   unsigned char header[kelmsgfmt::cHEADER_BODY];
   unsigned int type = 0;
@@ -233,14 +549,14 @@ unsigned int tMSGCAT::MapView() {
       tMSG *msg = kelmsgfile::NewLibraryError(kelmsgfile::eFORMAT_VERSION);
       AddErrorContext(msg) << static_cast<const char *>(format)
                            << kelmsgfmt::cCATALOG_FORMAT_VERSION;
-      tTHREAD::SetLastError(msg);
+      kelmsgreg::Record(msg);
       rc = cFAILURE;
     } else if (version_ != nullptr && version_[0] != '\0' &&
                !tVERSION::Match(version, version_)) {  // no version asked: any
       tMSG *msg = kelmsgfile::NewLibraryError(kelmsgfile::eCATALOG_VERSION);
       AddErrorContext(msg) << static_cast<const char *>(version)
                            << static_cast<const char *>(version_);
-      tTHREAD::SetLastError(msg);
+      kelmsgreg::Record(msg);
       rc = cFAILURE;
     } else if ((rc = file->FindRec(kelmsgfmt::cTYPE_HEADER)) == 0 &&
                (rc = file->ReadRec(header, sizeof header, &type, nullptr)) == 0) {
@@ -273,7 +589,11 @@ unsigned int tMSGCAT::MapView() {
       }
     }
   }
-  if (rc != 0) Unbind();
+  if (rc != 0) {
+    Unbind();
+  } else {
+    BuildView();
+  }
   return rc;
 }
 
@@ -413,12 +733,11 @@ unsigned int tMSGCAT::ReadText(unsigned int offset, char **text) {
   if (rc == 0) rc = file->ReadHeader(&type, &n);
   if (rc != 0) return rc;
   if (type != kelmsgfmt::cTYPE_MESSAGE) return Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
-  const unsigned int w = state_.header.width;
   // A length beyond the catalog is corruption, not a request for memory.
   if (n > state_.header.length) return Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
-  char *buf = new (std::nothrow) char[static_cast<std::size_t>(n) + w];
+  unsigned char *buf = new (std::nothrow) unsigned char[n > 0 ? n : 1];
   if (buf == nullptr) {
-    tTHREAD::SetLastError(&tERRMSG::OutOfMemory);
+    RecordOutOfMemory();
     return cFAILURE;
   }
   unsigned long got = 0;
@@ -426,39 +745,61 @@ unsigned int tMSGCAT::ReadText(unsigned int offset, char **text) {
     delete[] buf;
     return Fail(kelmsgfile::eCATALOG_CORRUPT, 0, 0, 0);
   }
-  if (w == 1) {
-    buf[n] = '\0';
-    *text = buf;
-    return 0;
-  }
   // 16-bit texts are little-endian in the file, whatever the host.
-  const unsigned int units = n / 2;
-  unsigned short *wide = new (std::nothrow) unsigned short[units + 1];
-  char *narrow = new (std::nothrow) char[units + 1];
-  if (wide == nullptr || narrow == nullptr) {
-    delete[] buf;
-    delete[] wide;
-    delete[] narrow;
-    tTHREAD::SetLastError(&tERRMSG::OutOfMemory);
-    return cFAILURE;
-  }
-  for (unsigned int i = 0; i < units; ++i) {
-    wide[i] = static_cast<unsigned short>(static_cast<unsigned char>(buf[2 * i]) |
-                                          static_cast<unsigned char>(buf[2 * i + 1]) << 8);
-  }
-  wide[units] = 0;
-  nlstocs(narrow, wide, 0xFFFFFFFFu);
+  rc = MakeText(buf, n, state_.header.width, text);
   delete[] buf;
-  delete[] wide;
-  *text = narrow;
+  return rc;
+}
+
+unsigned int kelcatalog_internal::ViewBytes(tMSGCAT &catalog, unsigned int setId,
+                                            unsigned int msgId, const unsigned char **raw,
+                                            unsigned int *length, unsigned int *width) {
+  tMSGCAT::tVIEW *view = catalog.CurrentView();
+  if (view == nullptr) return cASK_FILE;
+  const tMSGCAT::tVIEW::tSET *set = view->FindSet(setId);
+  if (set == nullptr || msgId - set->base >= set->span || set->slots[msgId - set->base] == 0) {
+    return cASK_FILE;
+  }
+  const unsigned int offset = set->slots[msgId - set->base];
+  if (offset > view->length || view->length - offset < kelmsgfmt::cRECORD_HEADER) {
+    return cASK_FILE;
+  }
+  const unsigned char *rec = view->bytes + offset;
+  const unsigned int n = kelmsgfmt::GetU32(rec + 4);
+  if (kelmsgfmt::GetU32(rec) != kelmsgfmt::cTYPE_MESSAGE ||
+      n > view->length - offset - kelmsgfmt::cRECORD_HEADER) {
+    return cASK_FILE;
+  }
+  *raw = rec + kelmsgfmt::cRECORD_HEADER;
+  *length = n;
+  *width = view->width;
   return 0;
 }
 
 unsigned int tMSGCAT::GetMsg(unsigned int setId, unsigned int msgId, char **text) {
-  tLOOKUP_SCOPE scope;
   if (text != nullptr) *text = nullptr;
+  unsigned int rc;
+  if (tVIEW *view = CurrentView()) {
+    // A text in memory is served from there; any other result is the
+    // one the file walk gives (see ViewFind).
+    unsigned int found = msgId, offset = 0;
+    if (view->Find(setId, msgId, &found, &offset) != tVIEW::cHIT) {
+      return ViewFind(view, setId, &found, &offset);
+    }
+    if (found != msgId) return Fail(kelmsgfile::eMSG_NOT_FOUND, 2, setId, msgId);
+    char *result = nullptr;
+    if ((rc = view->Text(offset, &result)) != cASK_FILE) {
+      if (text != nullptr) {
+        *text = result;
+      } else {
+        delete[] result;
+      }
+      return rc;
+    }
+  }
+  tLOOKUP_SCOPE scope;
   tMSGFILE *file = nullptr;
-  unsigned int rc = Bind(&file);
+  rc = Bind(&file);
   if (rc != 0) return rc;
   tOBJECT_LOCK lock(*file);
   unsigned int found = msgId, offset = 0;
@@ -475,6 +816,23 @@ unsigned int tMSGCAT::GetMsg(unsigned int setId, unsigned int msgId, char **text
 }
 
 unsigned int tMSGCAT::GetNextSetId(unsigned int setId, unsigned int *nextSetId) {
+  if (tVIEW *view = CurrentView()) {
+    unsigned int low = 0, high = view->nsets;
+    while (low < high) {
+      const unsigned int mid = low + (high - low) / 2;
+      if (view->sets[mid].id < setId) {
+        low = mid + 1;
+      } else {
+        high = mid;
+      }
+    }
+    if (low == view->nsets) {
+      Fail(kelmsgfile::eSET_NOT_FOUND, 1, view->nsets > 0 ? view->sets[view->nsets - 1].id : 0, 0);
+      return cNOT_FOUND;
+    }
+    if (nextSetId != nullptr) *nextSetId = view->sets[low].id;
+    return 0;
+  }
   tLOOKUP_SCOPE scope;
   tMSGFILE *file = nullptr;
   unsigned int rc = Bind(&file);
@@ -497,6 +855,12 @@ unsigned int tMSGCAT::GetNextSetId(unsigned int setId, unsigned int *nextSetId) 
 
 unsigned int tMSGCAT::GetNextMsgId(unsigned int setId, unsigned int msgId,
                                    unsigned int *nextMsgId) {
+  if (tVIEW *view = CurrentView()) {
+    unsigned int found = msgId, offset = 0;
+    unsigned int rc = ViewFind(view, setId, &found, &offset);
+    if (rc == 0 && nextMsgId != nullptr) *nextMsgId = found;
+    return rc;
+  }
   tLOOKUP_SCOPE scope;
   tMSGFILE *file = nullptr;
   unsigned int rc = Bind(&file);
@@ -539,12 +903,24 @@ const char *tCATMSG::GetFormatStr() {
   // could be fetched (see the built-in description below).
   tMSG *cause = nullptr;
   if (catalog_ != nullptr && t_lookup_depth == 0) {
-    tMSG *pending = tTHREAD::TakeOwnershipOfLastError();
-    ++t_lookup_depth;
-    unsigned int result = catalog_->GetMsg(set_id_, msg_id_, &format_);
-    --t_lookup_depth;
-    cause = tTHREAD::TakeOwnershipOfLastError();
-    tTHREAD::SetLastError(pending);
+    // The lookup's own failures only choose the fallback below: they are
+    // captured, never recorded (no log record, no last error). What the
+    // layers below record (a failed read) is taken back as well, and the
+    // last error the thread had is put back without a record.
+    tMSG *pending = tTHREAD::ExchangeLastError(nullptr);
+    unsigned int result;
+    {
+      kelmsgreg::tCAPTURE capture(&cause);
+      ++t_lookup_depth;
+      result = catalog_->GetMsg(set_id_, msg_id_, &format_);
+      --t_lookup_depth;
+    }
+    tMSG *below = tTHREAD::ExchangeLastError(pending);
+    if (cause == nullptr) {
+      cause = below;
+    } else {
+      tMSG::Dispose(below);
+    }
     if (result == 0 && format_ != nullptr) {
       tMSG::Dispose(cause);
       return format_;

@@ -9,9 +9,16 @@
 // ("Message file not opened") as the thread's last error, and tries again
 // the next time.
 //
-// Reads hold the message file's lock, so handles on one file serialise
-// there; binding a handle is serialised process-wide. One handle may be
-// used by several threads at once.
+// Binding a handle reads its whole catalog once, under the message file's
+// lock, into an in-memory view that later requests read without touching
+// the file or its lock; the view is shared by copies of the handle and
+// dropped when the message file is closed (tMSGFILE::Close), opened
+// again, given another name (SetFile) or destroyed. Catalogs the view
+// cannot stand for (set records out of order, index entries not strictly
+// ascending, a text outside the catalog) and requests after the view was
+// dropped are read from the file as before, holding the file's lock, so
+// handles on one file serialise there. Binding is serialised process-wide.
+// One handle may be used by several threads at once.
 //
 // A tCATMSG is a message whose format text comes from a catalog, by set and
 // message number. When the catalog cannot give the text, the message falls
@@ -25,10 +32,23 @@
 #ifndef KELCORE_CATALOG_CATALOG_H
 #define KELCORE_CATALOG_CATALOG_H
 
+#include <atomic>
+
 #include "kelcore/msg/message.h"
 #include "kelcore/platform/export.h"
 
 class tMSGFILE;
+class tMSGCAT;
+
+// Internal to the library (the library's catgets): 0 and the stored bytes
+// of (setId, msgId) (`length` bytes of characters `width` bytes wide, no
+// NUL; valid while the catalog stays bound to its file) when the catalog's
+// in-memory view holds them; otherwise 2, with nothing recorded, and
+// GetMsg must answer.
+namespace kelcatalog_internal {
+unsigned int ViewBytes(tMSGCAT &catalog, unsigned int setId, unsigned int msgId,
+                       const unsigned char **raw, unsigned int *length, unsigned int *width);
+}
 
 // A message catalog: a named, versioned set of texts in a message file, looked up by set and
 // message number (see the file comment). Lookups report their failures as MSGFILE library
@@ -130,7 +150,30 @@ class KELCORE_API tMSGCAT {
   unsigned int FindMsg(unsigned int setId, unsigned int *msgId, unsigned int *offset);
   unsigned int ReadText(unsigned int offset, char **text);
 
+  // The in-memory view of a bound catalog (catalog.cpp).
+  struct tVIEW;
+  // The view, when it still stands for the bound file; else null.
+  tVIEW *CurrentView() const;
+  // Builds the view of the catalog just located (under the file's lock);
+  // without memory, or for a catalog it cannot stand for, there is none.
+  void BuildView();
+  void ReleaseView();
+  // Unbinding: the view is kept aside until the next unbinding or the
+  // handle's end, since another thread may still be reading it (one that
+  // loaded it before the unbinding; a second unbinding needs a second
+  // destroyed file, which no lookup may overlap).
+  void RetireView();
+  // FindMsg from the view: 0, or the result the file walk gives, with the
+  // same message recorded.
+  unsigned int ViewFind(tVIEW *view, unsigned int setId, unsigned int *msgId,
+                        unsigned int *offset) const;
+  friend unsigned int kelcatalog_internal::ViewBytes(tMSGCAT &, unsigned int, unsigned int,
+                                                     const unsigned char **, unsigned int *,
+                                                     unsigned int *);
+
   tLOOKUP_STATE state_;
+  std::atomic<tVIEW *> view_;
+  tVIEW *retired_;
   char language_[9];
   char *name_;
   char *version_;

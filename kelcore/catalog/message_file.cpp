@@ -1,5 +1,6 @@
 #include "kelcore/catalog/message_file.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -55,10 +56,26 @@ struct tENTRY {
   tENTRY *next;
   tMSGFILE *file;
   unsigned long serial;
+  // Changes whenever the file is opened, closed or given another name:
+  // catalog views made before then no longer stand for it.
+  std::atomic<unsigned long> generation;
 };
 tENTRY *g_first = nullptr;
 tENTRY *g_last = nullptr;
 unsigned long g_serial = 0;
+
+// Where the catalog lookup of a message's own text puts the failures it
+// records, instead of the thread's last error (see kelmsgreg::tCAPTURE).
+thread_local tMSG **t_capture = nullptr;
+
+void NewGeneration(const tMSGFILE *file) {
+  for (tENTRY *e = g_first; e != nullptr; e = e->next) {
+    if (e->file == file) {
+      e->generation.fetch_add(1, std::memory_order_acq_rel);
+      return;
+    }
+  }
+}
 
 bool SameLanguage(const char *a, const char *b) {
   for (;; ++a, ++b) {
@@ -92,6 +109,7 @@ void tMSGFILE::Register() {
   entry->next = nullptr;
   entry->file = this;
   entry->serial = ++g_serial;
+  entry->generation.store(1, std::memory_order_relaxed);
   if (g_last != nullptr) {
     g_last->next = entry;
   } else {
@@ -111,21 +129,32 @@ tMSGFILE::~tMSGFILE() {
   }
 }
 
+// Each of these drops the catalog views made of the file (catalog.h).
 unsigned int tMSGFILE::SetFile(char const *name, char const *id, char const *version,
                                char const *formatVersion) {
+  tOBJECT_LOCK lock(*this);
+  NewGeneration(this);
   return tRECFILE::SetFile(name, id, version, formatVersion);
 }
 
 unsigned int tMSGFILE::SetFile(tPHYFILENAMEOBJ const &name, char const *id,
                                char const *version, char const *formatVersion) {
+  tOBJECT_LOCK lock(*this);
+  NewGeneration(this);
   return tRECFILE::SetFile(name, id, version, formatVersion);
 }
 
 unsigned int tMSGFILE::Open() {
+  tOBJECT_LOCK lock(*this);
+  NewGeneration(this);
   return tRECFILE::OpenExisting(tFILEDEFS::MODE_READ, tFILEDEFS::SHARE_DENYWRITE);
 }
 
-unsigned int tMSGFILE::Close() { return tLOGICAL_FILE::Close(); }
+unsigned int tMSGFILE::Close() {
+  tOBJECT_LOCK lock(*this);
+  NewGeneration(this);
+  return tLOGICAL_FILE::Close();
+}
 
 tMSG &tMSGFILE::AddErrorContext(tMSG *msg) const { return tRECFILE::AddErrorContext(msg); }
 
@@ -144,7 +173,7 @@ unsigned int tMSGFILE::FindCatalog(char const *name, unsigned long start, char c
       // and the registry's, which has no file to name.
       tMSG *msg = kelmsgfile::NewLibraryError1(kelmsgfile::eCATALOG_NOT_FOUND);
       *msg << name;
-      tTHREAD::SetLastError(AddErrorContext(msg));
+      kelmsgreg::Record(&AddErrorContext(msg));
       return cNOT_FOUND_IN_FILE;
     }
     if (rc != 0) return rc;
@@ -153,8 +182,8 @@ unsigned int tMSGFILE::FindCatalog(char const *name, unsigned long start, char c
     if ((rc = ReadRec(header, sizeof header, &type, nullptr)) != 0) return rc;
     const unsigned int length = kelmsgfmt::GetU32(header + kelmsgfmt::cHDR_LENGTH);
     if (type != kelmsgfmt::cTYPE_HEADER || length == 0) {
-      tTHREAD::SetLastError(
-          AddErrorContext(kelmsgfile::NewLibraryError(kelmsgfile::eCATALOG_CORRUPT)));
+      kelmsgreg::Record(
+          &AddErrorContext(kelmsgfile::NewLibraryError(kelmsgfile::eCATALOG_CORRUPT)));
       return cFAILURE;
     }
     if (name == nullptr || std::strcmp(id, name) == 0) break;
@@ -168,7 +197,7 @@ unsigned int tMSGFILE::FindCatalog(char const *name, unsigned long start, char c
       tMSG *msg = kelmsgfile::NewLibraryError1(kelmsgfile::eLANGUAGE_MISMATCH);
       AddErrorContext(msg);
       *msg << language << static_cast<const char *>(found);
-      tTHREAD::SetLastError(msg);
+      kelmsgreg::Record(msg);
       return cFAILURE;
     }
   }
@@ -218,6 +247,31 @@ namespace kelmsgreg {
 
 bool Empty() { return g_first == nullptr; }
 
+void Record(tMSG *msg) {
+  if (t_capture == nullptr) {
+    tTHREAD::SetLastError(msg);
+    return;
+  }
+  tMSG::Dispose(*t_capture);
+  *t_capture = msg;
+}
+
+tCAPTURE::tCAPTURE(tMSG **into) : saved_(t_capture) {
+  *into = nullptr;
+  t_capture = into;
+}
+
+tCAPTURE::~tCAPTURE() { t_capture = saved_; }
+
+unsigned long Generation(const tMSGFILE *file, unsigned long serial) {
+  for (const tENTRY *e = g_first; e != nullptr; e = e->next) {
+    if (e->file == file) {
+      return e->serial == serial ? e->generation.load(std::memory_order_acquire) : 0;
+    }
+  }
+  return 0;
+}
+
 bool Holds(const tMSGFILE *file, unsigned long serial) {
   for (const tENTRY *e = g_first; e != nullptr; e = e->next) {
     if (e->file == file) return e->serial == serial;
@@ -226,22 +280,27 @@ bool Holds(const tMSGFILE *file, unsigned long serial) {
 }
 
 unsigned int Search(const char *name, const char *language, tMSGFILE **file,
-                    unsigned long *serial) {
+                    unsigned long *serial, unsigned long *start) {
   for (const tENTRY *e = g_first; e != nullptr; e = e->next) {
     unsigned int rc;
+    unsigned long at = 0;
     {
+      // The catalog's place is taken while the lock is still held: once it
+      // is released, another thread's read may move the file's position.
       tOBJECT_LOCK lock(*e->file);
       rc = e->file->FindCatalog(name, 0, language);
+      if (rc == 0) rc = e->file->GetPos(&at);
     }
     if (rc == 0) {
       *file = e->file;
       *serial = e->serial;
+      *start = at;
       return 0;
     }
     if (rc != cNOT_FOUND_IN_FILE) return rc;
   }
   tMSG *msg = kelmsgfile::NewLibraryError1(kelmsgfile::eCATALOG_NOT_FOUND);
-  tTHREAD::SetLastError(*msg << name);
+  Record(&(*msg << name));
   return cNOT_FOUND_IN_FILE;
 }
 

@@ -9,20 +9,43 @@
 #ifndef KELCORE_CATALOG_MESSAGE_REGISTRY_H
 #define KELCORE_CATALOG_MESSAGE_REGISTRY_H
 
+class tMSG;
 class tMSGFILE;
 
 namespace kelmsgreg {
 
 bool Empty();
+// The generation of `file`, registered with `serial`: it changes whenever
+// the file is opened, closed or renamed; 0 once the file is destroyed.
+unsigned long Generation(const tMSGFILE *file, unsigned long serial);
+
+// Records a failure of a catalog lookup: as the thread's last error, or,
+// inside a tCAPTURE of this thread, into the capture (the message's own
+// lookup keeps its cause there, so that no record and no last error is
+// left behind by a lookup whose failure only selects a fallback text).
+void Record(tMSG *msg);
+class tCAPTURE {
+ public:
+  // Failures recorded from now on replace *into (set to null here); the
+  // caller disposes of what is left there.
+  explicit tCAPTURE(tMSG **into);
+  ~tCAPTURE();
+
+ private:
+  tCAPTURE(const tCAPTURE &);
+  tCAPTURE &operator=(const tCAPTURE &);
+  tMSG **saved_;
+};
 // Whether `file`, registered with `serial`, is still registered.
 bool Holds(const tMSGFILE *file, unsigned long serial);
 // Searches the registered files in order for catalog `name` in `language`
 // (null or empty: any): each file's FindCatalog from offset 0 under its
-// lock. 0 with the file (positioned at the catalog) and its serial; 10
+// lock. 0 with the file, its serial and the catalog's file offset (taken
+// under the file's lock, so another thread's read cannot change it); 10
 // with MSGFILE set-1 error 0 (the catalog name) when no file holds it; any
 // other failure of a file ends the search with that file's result.
 unsigned int Search(const char *name, const char *language, tMSGFILE **file,
-                    unsigned long *serial);
+                    unsigned long *serial, unsigned long *start);
 
 }  // namespace kelmsgreg
 

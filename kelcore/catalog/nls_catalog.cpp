@@ -1,7 +1,9 @@
 #include "kelcore/catalog/nls_catalog.h"
 
+#include <cstring>
 #include <new>
 
+#include "kelcore/catalog/catalog.h"
 #include "kelcore/catalog/message_file.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/msg/message.h"
@@ -59,6 +61,33 @@ int kelcore_catopen(char const *fileName, int) {
 char *kelcore_catgets(int, int setId, int msgId, char const *defaultText) {
   char **cell = static_cast<char **>(g_result_slot.GetPtr());
   if (cell == nullptr) return nullptr;
+  // An 8-bit text the catalog's in-memory view holds is the text the
+  // message below would fetch: taken at once, without the message, into
+  // the thread's previous result when that is long enough.
+  const unsigned char *raw = nullptr;
+  unsigned int length = 0, width = 0;
+  if (kelcatalog_internal::ViewBytes(kelnls::Catalog(), static_cast<unsigned int>(setId),
+                                     static_cast<unsigned int>(msgId), &raw, &length,
+                                     &width) == 0 &&
+      width == 1) {
+    // The text as a C string: up to its first NUL, as the message path's
+    // copy.
+    const void *nul = length > 0 ? std::memchr(raw, '\0', length) : nullptr;
+    if (nul != nullptr) length = static_cast<unsigned int>(static_cast<const unsigned char *>(nul) - raw);
+    char *text = *cell;
+    if (text == nullptr || std::strlen(text) < length) {
+      text = new (std::nothrow) char[static_cast<std::size_t>(length) + 1];
+    }
+    if (text != nullptr) {
+      if (length > 0) std::memcpy(text, raw, length);
+      text[length] = '\0';
+      if (text != *cell) {
+        delete[] *cell;
+        *cell = text;
+      }
+      return text;
+    }
+  }
   tMSG *msg = kelnls::NewLibraryError(static_cast<unsigned int>(msgId),
                                       static_cast<unsigned int>(setId), defaultText);
   // Without memory for the message the factory gives the shared

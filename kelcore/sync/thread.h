@@ -76,6 +76,7 @@ class KELCORE_API tTHREAD {
  private:
   friend class tTLSDEF;
   friend class tLOGMGR;
+  friend class tCATMSG;  // restores the last error around its own lookup
   struct tIMPL;  // the library's own lookups, kept out of the export table
   friend struct tIMPL;
 

@@ -20,6 +20,11 @@
 #include "kelcore/platform/export.h"
 #include "kelcore/time/datetime.h"
 
+// Conversions between tDATE / tDATETIME and the standard library's
+// calendar types (time_t in UTC, std::chrono day counts), and day counts
+// between two dates. Every call returns 0 or 0xFFFFFFFF, leaving a "DATE
+// library error" as the last error for an invalid date or a result out of
+// range; outputs are left unchanged on failure.
 class KELCORE_API tDATE_BRIDGE {
  public:
   // The id string of the bridge's messages, "DATE library error".
@@ -50,6 +55,7 @@ class KELCORE_API tDATE_BRIDGE {
                                   std::chrono::duration<long long, std::ratio<86400> > >
       tSYS_DAYS;
 #endif
+  // `date` as a std::chrono day count (see ToEpochDays).
   static unsigned int ToSysDays(const tDATE &date, tSYS_DAYS *days) {
     long long n = 0;
     unsigned int status = ToEpochDays(date, &n);
@@ -59,6 +65,7 @@ class KELCORE_API tDATE_BRIDGE {
     if (days != 0) *days = tSYS_DAYS(tSYS_DAYS::duration(rep));
     return 0;
   }
+  // The date of a std::chrono day count (see FromEpochDays).
   static unsigned int FromSysDays(tSYS_DAYS days, tDATE *date) {
     return FromEpochDays(static_cast<long long>(days.time_since_epoch().count()), date);
   }

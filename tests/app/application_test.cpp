@@ -13,8 +13,13 @@
 #  include <pthread.h>
 #  include <signal.h>
 #  include <sys/time.h>
+#  include <sys/stat.h>
 #  include <unistd.h>
 #endif
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 
 #include "kelcore/app/application.h"
 #include "kelcore/app/os_calls.h"
@@ -166,6 +171,57 @@ TEST_F(Application, TakesFileNamesAndLoggingFromTheEnvironment) {
     EXPECT_EQ(l.levels, static_cast<unsigned int>(app.GetLogLevels())) << l.value;
   }
 }
+
+#if !defined(_WIN32)
+// Linux: a copy of this program under a long path, run for this one test
+// with KELCORE_TEST_EXECDIR set, writes its GetExecDir and its default
+// message file name there. A path longer than a name object holds (260
+// bytes) still gives the program's own directory when that fits; a
+// directory that does not fit gives none, and no default file name (no
+// stray file of the current directory is taken for the program's).
+TEST_F(Application, LongExecutablePaths) {
+  if (const char *out = std::getenv("KELCORE_TEST_EXECDIR")) {
+    TestApp app;
+    std::FILE *f = std::fopen(out, "w");
+    ASSERT_NE(nullptr, f);
+    std::fprintf(f, "%s\n%s\n", tOSSYSCALLS::GetExecDir().GetName(), app.GetMsgFileName());
+    std::fclose(f);
+    return;
+  }
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) GTEST_SKIP() << "no /proc/self/exe here";
+  self[n] = '\0';
+  kelcore_test::TempDir tmp;
+  std::string dir = tmp.path();
+  const struct {
+    std::size_t dir_length;
+    bool known;
+  } cases[] = {{230, true}, {300, false}};
+  for (const auto &c : cases) {
+    while (dir.size() < c.dir_length) {
+      dir += "/" + std::string(std::min<std::size_t>(60, c.dir_length - dir.size() + 1), 'd');
+      ASSERT_TRUE(mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) << dir;
+    }
+    const std::string program = dir + "/" + std::string(50, 'p');
+    // A hard link, or a copy across file systems (a symbolic link would
+    // show the original's path).
+    if (link(self, program.c_str()) != 0) {
+      ASSERT_EQ(0, std::system(("cp '" + std::string(self) + "' '" + program + "'").c_str()));
+    }
+    const std::string result = tmp.path() + "/execdir.txt";
+    const std::string command = "unset MSGFILE; KELCORE_TEST_EXECDIR='" + result + "' '" +
+                                program +
+                                "' --gtest_filter=Application.LongExecutablePaths >/dev/null 2>&1";
+    ASSERT_EQ(0, std::system(command.c_str())) << command;
+    std::string text;
+    ASSERT_TRUE(kelcore_test::ReadWholeFile(result, &text));
+    EXPECT_EQ(c.known ? dir + "\n" + dir + "/tool.cat\n" : std::string("\n\n"), text)
+        << dir.size();
+    std::remove(program.c_str());
+  }
+}
+#endif
 
 TEST_F(Application, LogsToTheStandardStreamsOrRunsWithoutALog) {
   TestApp app;

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "kelcore/catalog/module_catalogs.h"
@@ -217,13 +218,27 @@ TEST_F(CatalogTest, DefaultTextsComeBeforeTheDescription) {
             FormatAndDispose(&(*kelnls::NewLibraryError(1, 3, "Hello %0") << "world")));
 }
 
-TEST_F(CatalogTest, FormattingLeavesTheLastErrorAsItWas) {
-  tMSG *const pendings[] = {nullptr, &tERRMSG::OutOfMemory,
-                            new tMSGSTR("pending", "test error", tMSG::eERROR)};
-  for (tMSG *pending : pendings) {
-    tTHREAD::SetLastError(pending);
-    FormatAndDispose(keltxt::NewLibraryError(3));
-    EXPECT_EQ(pending, tTHREAD::GetLastError());
+// A message's own lookup that fails only picks the fallback text: it leaves
+// neither a last error nor a record of one, with no message file or with
+// one that lacks the text.
+TEST_F(CatalogTest, FormattingLeavesTheLastErrorAsItWasAndRecordsNothing) {
+  kelcore_test::TempDir tmp;
+  for (int with_file = 0; with_file < 2; ++with_file) {
+    std::unique_ptr<kelcore_test::RegisteredMessageFile> file;
+    if (with_file) {
+      file.reset(new kelcore_test::RegisteredMessageFile(
+          tmp.File("t.cat"), {"$catalog " CATALOG("TXT") "\n$set 0\n1 one\n"}));
+    }
+    tMSG *const pendings[] = {nullptr, &tERRMSG::OutOfMemory,
+                              new tMSGSTR("pending", "test error", tMSG::eERROR)};
+    for (tMSG *pending : pendings) {
+      tTHREAD::SetLastError(pending);
+      kelcore_test::LogCapture log(0xFFFFFFFFu, "thread");
+      EXPECT_NE("", FormatAndDispose(keltxt::NewLibraryError(3)));
+      EXPECT_EQ(pending, tTHREAD::GetLastError());
+      EXPECT_EQ("", log.Text()) << with_file;
+    }
+    ClearLastError();
   }
 }
 

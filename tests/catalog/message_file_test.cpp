@@ -5,6 +5,8 @@
 // never touched; the library's English texts; threads sharing one file.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <cstring>
 #include <memory>
 #include <string>
@@ -177,6 +179,14 @@ TEST_F(MessageFileTest, CatalogReads) {
   RegisteredMessageFile file(tmp.File("c.cat"), {src, "$catalog W\n$width 2\n$set 0\n0 abc\n",
                                                  "$catalog V\n$version A.03.00\n"});
   tMSGCAT cat("C", "A.02.00", nullptr);
+  // First from the view made at binding; then, the file closed and opened
+  // again (which drops the view), from the file: the same answers.
+  for (int pass = 0; pass < 2; ++pass) {
+  SCOPED_TRACE(pass == 0 ? "view" : "file");
+  if (pass == 1) {
+    EXPECT_EQ(0u, file.file().Close());
+    EXPECT_EQ(0u, file.file().Open());
+  }
   const struct {
     unsigned int set, msg, result;
     const char *text, *error;
@@ -207,8 +217,11 @@ TEST_F(MessageFileTest, CatalogReads) {
   const unsigned int next_sets[][3] = {{0, 0, 1}, {2, 0, 2}, {3, 0, 7}, {8, 1, 0}};
   for (const auto &n : next_sets) {
     id = 0;
+    ClearLastError();
     EXPECT_EQ(n[1], cat.GetNextSetId(n[0], &id)) << n[0];
     EXPECT_EQ(n[2], id);
+    EXPECT_EQ(n[1] == 0 ? "none" : "0:1", LastErrorNumber());
+  }
   }
   // A 16-bit catalog, a too-new version, a language no catalog has.
   tMSGCAT wide("W", nullptr, nullptr), newer("V", "A.02.00", nullptr),
@@ -229,9 +242,11 @@ TEST_F(MessageFileTest, CatalogReads) {
   }
 }
 
-// The 25-message set: the third window holds 23 and 24, so reading 24
-// after 23 reads the text and no index entries. The unbuffered message
-// file's every seek shows in the log.
+// Once bound, a catalog is read from memory: no seek at all. Closed, the
+// file gives no texts (the view does not outlive it); opened again, it is
+// read from the file, where the 25-message set's third window holds 23
+// and 24, so reading 24 after 23 reads the text and no index entries. The
+// unbuffered message file's every seek shows in the log.
 TEST_F(MessageFileTest, TheWindowServesTheNextRead) {
   std::string src = "$catalog C\n$set 1\n";
   for (int i = 1; i <= 25; ++i) src += std::to_string(i) + " t" + std::to_string(i) + "\n";
@@ -246,6 +261,14 @@ TEST_F(MessageFileTest, TheWindowServesTheNextRead) {
     for (const std::string &line : log.Lines()) n += line.find("Seek(") != std::string::npos;
     return n;
   };
+  EXPECT_GE(seeks(1), 1);  // binding reads the catalog
+  EXPECT_EQ(0, seeks(23));
+  EXPECT_EQ(0, seeks(5));
+  EXPECT_EQ(0u, file.file().Close());
+  std::string text;
+  EXPECT_NE(0u, Get(cat, 1, 5, &text));
+  EXPECT_EQ("(null)", text);
+  EXPECT_EQ(0u, file.file().Open());
   EXPECT_GE(seeks(23), 3);  // set header, index windows, text
   EXPECT_EQ(1, seeks(24));  // the text only
   EXPECT_EQ(1, seeks(21));
@@ -327,6 +350,74 @@ TEST_F(MessageFileTest, ThreadsShareOneFile) {
   }
   for (std::thread &t : threads) t.join();
   for (int w : wrong) EXPECT_EQ(0, w);
+}
+
+// Closing and opening the file drops the handles' views while other
+// threads read through them: every read gives the text or (file closed)
+// fails with a message, never a stale or wrong text.
+TEST_F(MessageFileTest, ClosingWhileThreadsRead) {
+  std::string src = "$catalog V\n$set 1\n";
+  for (int i = 1; i <= 30; ++i) src += std::to_string(i) + " v" + std::to_string(i) + "\n";
+  RegisteredMessageFile file(tmp.File("close.cat"), {src});
+  tMSGCAT shared("V", nullptr, nullptr);
+  std::string text;
+  ASSERT_EQ(0u, Get(shared, 1, 1, &text));
+  std::atomic<bool> stop(false);
+  std::vector<std::thread> readers;
+  std::vector<int> wrong(3, 0);
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&, t] {
+      for (unsigned int i = 0; !stop.load(); ++i) {
+        const unsigned int id = 1 + (i * 7 + static_cast<unsigned int>(t)) % 30;
+        std::string got;
+        const unsigned int result = Get(shared, 1, id, &got);
+        if (result == 0 ? got != "v" + std::to_string(id)
+                        : got != "(null)" || tTHREAD::GetLastError() == nullptr) {
+          ++wrong[static_cast<std::size_t>(t)];
+        }
+      }
+    });
+  }
+  for (int round = 0; round < 200; ++round) {
+    file.file().Close();
+    file.file().Open();
+  }
+  stop = true;
+  for (std::thread &r : readers) r.join();
+  for (int w : wrong) EXPECT_EQ(0, w);
+  EXPECT_EQ(0u, Get(shared, 1, 30, &text));
+  EXPECT_EQ("v30", text);
+}
+
+// Binding a handle while another thread moves the same file's position
+// (here by finding other catalogs in it) binds it to the catalog it was
+// searched for, never to the one the other thread left the file at.
+TEST_F(MessageFileTest, BindingWhileAnotherThreadReadsTheFile) {
+  std::string src;
+  for (const char *name : {"Alpha", "Beta", "Third"}) {
+    src += std::string("$catalog ") + name + "\n$set 2\n7 " + name + " 2.7\n";
+  }
+  RegisteredMessageFile file(tmp.File("bind.cat"), {src});
+  std::atomic<bool> stop(false);
+  std::thread mover([&] {
+    tMSGCAT alpha("Alpha", nullptr, nullptr);
+    for (unsigned int i = 0; !stop.load(); ++i) {
+      file.file().FindCatalog(i % 2 ? "Beta" : "Alpha", 0, nullptr);
+      char *t = nullptr;
+      alpha.GetMsg(29, 60, &t);
+      delete[] t;
+    }
+  });
+  int wrong = 0;
+  for (int i = 0; i < 5000; ++i) {
+    tMSGCAT third("Third", nullptr, nullptr);
+    std::string text;
+    const unsigned int result = Get(third, 2, 7, &text);
+    if (result != 0 || text != "Third 2.7") ++wrong;
+  }
+  stop = true;
+  mover.join();
+  EXPECT_EQ(0, wrong);
 }
 
 }  // namespace

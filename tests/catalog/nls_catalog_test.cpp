@@ -53,6 +53,18 @@ TEST_F(NlsCatalog, TextsDefaultsAndDescriptionsInEveryState) {
       {1, 1, "ignored", "Hello %0"}, {1, 2, nullptr, "Two"}, {1, 3, "d13", "d13"},
       {2, 1, "d21", "d21"}};
   for (const auto &c : cases) EXPECT_STREQ(c.want, catgets(0, c.set, c.number, c.dflt));
+  // Longer, shorter, cut at a NUL: each the text as stored up to its first
+  // NUL (ASan checks the reused result's bounds).
+  const std::string texts = Write(
+      "texts.cat", "$catalog NLS message catalog\n$set 1\n1 short\n2 a much longer text\n"
+                   "3 cut\\0here\n");
+  catclose(0);
+  ASSERT_EQ(0, catopen(texts.c_str(), 0));
+  const struct { int number; const char *want; } reads[] = {
+      {1, "short"}, {2, "a much longer text"}, {1, "short"}, {3, "cut"}, {2, "a much longer text"}};
+  for (const auto &r : reads) EXPECT_STREQ(r.want, catgets(0, 1, r.number, "x"));
+  catclose(0);
+  ASSERT_EQ(0, catopen(nls.c_str(), 0));
   const std::string description = catgets(0, 1, 9, nullptr);
   EXPECT_NE(std::string::npos, description.find("9")) << description;
 

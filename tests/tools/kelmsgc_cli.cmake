@@ -73,6 +73,21 @@ file(GLOB leftovers ${WORK_DIR}/bad.cat* ${WORK_DIR}/good.cat.*)
 if(leftovers)
   message(SEND_ERROR "a failed compile left files behind: ${leftovers}")
 endif()
+# An output name that is a directory is refused and the directory kept.
+file(MAKE_DIRECTORY ${WORK_DIR}/dir.cat)
+check(EXIT 1 STDERR "dir.cat: cannot write: is a directory" ARGS compile -o dir.cat good.msg)
+check(EXIT 1 STDERR "dir.cat: cannot write: is a directory" ARGS dump -o dir.cat good.cat)
+if(NOT IS_DIRECTORY ${WORK_DIR}/dir.cat)
+  message(SEND_ERROR "compile -o onto an empty directory removed it")
+endif()
+# "-o -" writes to standard output, as gencat does: the same bytes.
+execute_process(COMMAND ${EMULATOR} ${KELMSGC} compile -o - good.msg
+  WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE rc OUTPUT_FILE ${WORK_DIR}/stdout.cat)
+file(SHA256 ${WORK_DIR}/stdout.cat piped)
+if(NOT rc EQUAL 0 OR NOT piped STREQUAL first OR EXISTS ${WORK_DIR}/-)
+  message(SEND_ERROR "compile -o - did not write the message file to standard output (exit ${rc})")
+endif()
+check(EXIT 0 STDOUT "1 \"Hello, %0\"" ARGS dump -o - good.cat)
 check(EXIT 1 STDERR "junk.cat: offset 18: catalog name without its terminator" ARGS list junk.cat)
 check(EXIT 1 STDERR "junk.cat: offset" ARGS dump junk.cat)
 

@@ -80,6 +80,10 @@ TEST(Kelmsgc, SourcesMeanWhatGencatMakesOfThem) {
       // A later source reopens a set and replaces messages.
       {{"$catalog C\n$set 1\n1 a\n2 b\n", "$set 1\n2 B\n3 c\n"},
        {{1, {{1, "a"}, {2, "B"}, {3, "c"}}}}},
+      // ... or goes on in the set and with the quote character the source
+      // before ended with.
+      {{"$catalog C\n$quote \"\n$set 4\n1 \"a\"\n", "2 \"b\"\n", "$quote\n3 \"c\"\n"},
+       {{4, {{1, "a"}, {2, "b"}, {3, "\"c\""}}}}},
       {{"$catalog C\n$set 0\n0 zero\n4294967294 max\n$set 4294967294\n"},
        {{0, {{0, "zero"}, {4294967294u, "max"}}}, {4294967294u, {}}}},
       // UTF-8 stays UTF-8 in 8-bit catalogs.
@@ -222,6 +226,18 @@ TEST(Kelmsgc, ReaderRefusesDamagedFiles) {
   }
 }
 
+// A file holding one catalog twice (no compiler run makes one) reads, but
+// has no source that compiles back: dump refuses it.
+TEST(Kelmsgc, DumpRefusesACatalogNamedTwice) {
+  std::string a, b;
+  ASSERT_TRUE(Compile({"$catalog Same\n1 first\n"}, &a));
+  ASSERT_TRUE(Compile({"$catalog Same\n1 second\n"}, &b));
+  std::string source, error;
+  EXPECT_FALSE(kelmsgc::Dump(Read(a + b), &source, &error));
+  EXPECT_NE(std::string::npos, error.find("\"Same\" appears twice")) << error;
+  ExpectRoundTrip(a);
+}
+
 TEST(Kelmsgc, ListShowsCatalogsSetsAndCounts) {
   std::string bytes;
   ASSERT_TRUE(Compile({"$catalog First one\n$version A.02.00\n$language en\n$set 1\n1 a\n"
@@ -296,6 +312,39 @@ TEST_F(KelmsgcGencat, SameTextsAsCatgets) {
     catclose(catd);
     EXPECT_GT(compared, 1u);
   }
+}
+
+// Several sources in one gencat run: the current set and the quote
+// character carry from one source to the next.
+TEST_F(KelmsgcGencat, SeveralSourcesInOneRun) {
+  if (std::system("gencat --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gencat";
+  const std::vector<std::string> sources = {"$quote \"\n$set 4\n1 \"a\"\n", "2 \"b\"\n",
+                                            "$set 5\n$quote '\n1 'c'\n", "2 'd'\n3 \"e\"\n"};
+  const std::string cat = tmp.File("run.cat");
+  std::string command = "gencat " + cat;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const std::string msg = tmp.File("m" + std::to_string(i + 1) + ".msg");
+    ASSERT_TRUE(kelcore_test::WriteWholeFile(msg, sources[i]));
+    command += " " + msg;
+  }
+  ASSERT_EQ(0, std::system(command.c_str()));
+  std::vector<std::string> ours_sources = {"$catalog Peer\n"};
+  ours_sources.insert(ours_sources.end(), sources.begin(), sources.end());
+  std::string bytes;
+  ASSERT_TRUE(Compile(ours_sources, &bytes)) << bytes;
+  const std::vector<tCATALOG> cats = Read(bytes);
+  ASSERT_EQ(1u, cats.size());
+  nl_catd catd = catopen(cat.c_str(), NL_CAT_LOCALE);
+  ASSERT_NE(reinterpret_cast<nl_catd>(-1), catd);
+  for (int set = 1; set <= 5; ++set) {
+    for (int id = 1; id <= 3; ++id) {
+      const char *peer = catgets(catd, set, id, "(none)");
+      auto s = cats[0].sets.find(static_cast<unsigned int>(set));
+      const bool ours = s != cats[0].sets.end() && s->second.count(id) != 0;
+      EXPECT_EQ(peer, ours ? s->second.at(id) : "(none)") << set << ":" << id;
+    }
+  }
+  catclose(catd);
 }
 #endif
 

@@ -7,10 +7,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tools/kelmsgc/msgc.h"
+#include "tools/kelmsgc/stdio_mode.h"
 
 #ifndef KELMSGC_VERSION
 #define KELMSGC_VERSION "unknown"
@@ -29,7 +32,10 @@ const char kHelp[] =
     "Commands:\n"
     "  compile   compile the sources, in order, into one message file\n"
     "            (\"-\" reads standard input); OUTPUT is written only when\n"
-    "            every source compiles\n"
+    "            every source compiles; the current set and the $quote\n"
+    "            character carry from one source to the next, as with\n"
+    "            gencat\n"
+    "  -o -      writes to standard output (compile and dump)\n"
     "  dump      print a message file as catalog source; compiling that\n"
     "            source gives the same file back\n"
     "  list      show each catalog's name, version, language, width, sets\n"
@@ -69,8 +75,13 @@ bool ReadAll(const std::string &name, std::string *data) {
 
 // Writes `data` to `name` through a temporary file in the same directory
 // and a rename at the end, so that a failure never leaves a partial file
-// under the name.
+// under the name. A directory of that name is refused and left as it is.
 bool WriteAll(const std::string &name, const std::string &data) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(name, ec)) {
+    std::fprintf(stderr, "%s: cannot write: is a directory\n", name.c_str());
+    return false;
+  }
   const std::string tmp =
       name + ".tmp" +
       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007);
@@ -82,9 +93,10 @@ bool WriteAll(const std::string &name, const std::string &data) {
   bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
   ok = std::fclose(f) == 0 && ok;
   if (ok && std::rename(tmp.c_str(), name.c_str()) != 0) {
-    // Windows does not rename over an existing file.
-    std::remove(name.c_str());
-    ok = std::rename(tmp.c_str(), name.c_str()) == 0;
+    // Windows does not rename over an existing file: a file (and nothing
+    // else, such as a directory made meanwhile) is removed first.
+    ok = std::filesystem::is_regular_file(name, ec) && std::remove(name.c_str()) == 0 &&
+         std::rename(tmp.c_str(), name.c_str()) == 0;
   }
   if (!ok) {
     std::fprintf(stderr, "%s: cannot write: %s\n", name.c_str(), std::strerror(errno));
@@ -93,8 +105,9 @@ bool WriteAll(const std::string &name, const std::string &data) {
   return ok;
 }
 
+// To `name`, or to standard output for no name or "-" (as gencat does).
 bool WriteOut(const std::string &name, const std::string &data) {
-  if (!name.empty()) return WriteAll(name, data);
+  if (!name.empty() && name != "-") return WriteAll(name, data);
   return std::fwrite(data.data(), 1, data.size(), stdout) == data.size() &&
          std::fflush(stdout) == 0;
 }
@@ -112,6 +125,7 @@ bool LoadMessageFile(const std::string &name, std::vector<kelmsgc::tCATALOG> *ca
 }  // namespace
 
 int main(int argc, char **argv) {
+  kelmsgc::BinaryStdio();
   if (argc < 2) return Usage("no command");
   const std::string command = argv[1];
   if (command == "--help" || command == "-h") {
@@ -162,7 +176,7 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "%s\n", compiler.Error().c_str());
       return 1;
     }
-    return WriteAll(output, bytes) ? 0 : 1;
+    return WriteOut(output, bytes) ? 0 : 1;
   }
 
   if (inputs.size() != 1) return Usage((command + " takes one message file").c_str());

@@ -190,11 +190,14 @@ bool tCOMPILER::AddSource(const std::string &file, const std::string &src) {
   }
 
   // Within one source, sets and the messages of each set ascend; a later
-  // source may reopen a set and replace its messages, as gencat merges.
-  unsigned int set = cDEFAULT_SET;
+  // source may reopen a set (or go on in the set the source before ended
+  // in) and replace its messages, as gencat merges.
+  // The current set and the quote character go on from the source before,
+  // as gencat carries them across the files of one run.
+  unsigned int &set = set_;
   long long last_set = -1;
   long long last_msg = -1;
-  char quote = 0;
+  char &quote = quote_;
   // What this source defined: its deletions may not remove it (gencat
   // deletes only from a catalog that exists before the source).
   std::set<unsigned int> defined_sets;
@@ -634,6 +637,18 @@ bool ReadMessageFile(const std::string &bytes, std::vector<tCATALOG> *catalogs,
 bool Dump(const std::vector<tCATALOG> &catalogs, std::string *source, std::string *error) {
   std::string &out = *source;
   out = "$ Message file dumped by kelmsgc; \"kelmsgc compile\" gives it back.\n$quote \"\n";
+  // The compiler takes each catalog name once (a reader only ever finds the
+  // first catalog of a name): a file holding one twice has no source.
+  for (std::size_t i = 0; i < catalogs.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (catalogs[j].name == catalogs[i].name) {
+        *error = "catalog \"" + catalogs[i].name + "\" appears twice (catalogs " +
+                 std::to_string(j + 1) + " and " + std::to_string(i + 1) +
+                 "): no source compiles to this file";
+        return false;
+      }
+    }
+  }
   for (const tCATALOG &cat : catalogs) {
     if (cat.name.empty() || IsBlank(cat.name.front()) || IsBlank(cat.name.back())) {
       *error = "catalog name \"" + cat.name + "\" cannot be written as a source line";

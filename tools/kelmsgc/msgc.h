@@ -43,7 +43,9 @@ struct tCATALOG {
 class tCOMPILER {
  public:
   // Parses one source whose name (for messages) is `file`, continuing the
-  // catalogs of earlier sources. false with Error() on the first error.
+  // catalogs of earlier sources, in the set and with the quote character
+  // the source before ended with (as gencat does). false with Error() on
+  // the first error.
   bool AddSource(const std::string &file, const std::string &text);
   // The message file of every catalog added so far, in order.
   bool Write(std::string *bytes);
@@ -56,6 +58,8 @@ class tCOMPILER {
 
   std::vector<tCATALOG> catalogs_;
   std::string error_;
+  unsigned int set_ = 1;  // the current set: gencat's default set, then the last $set
+  char quote_ = 0;        // the quote character: none until a $quote
 };
 
 // Reads a whole message file; false and "offset N: message" on the first
@@ -65,7 +69,8 @@ bool ReadMessageFile(const std::string &bytes, std::vector<tCATALOG> *catalogs,
 
 // Source text that compiles back to the same catalogs. false (and the
 // reason) when a width-2 text holds a lone surrogate, which UTF-8 cannot
-// carry.
+// carry, or when two catalogs have one name (the compiler takes a name
+// once).
 bool Dump(const std::vector<tCATALOG> &catalogs, std::string *source, std::string *error);
 
 // One line per catalog and one per set: names, versions, ids and counts.
