@@ -233,12 +233,28 @@ class KELCORE_API tINIFILE : public tTXTFILE {
   void LoadIfNeeded();
   unsigned int OpenWhole(unsigned int access, unsigned int lockFlags, int *opened, int *locked);
   void CloseWhole(int opened, int locked);
-  // Reads entries from `src` (this file, or its side copy).
+  // Reads entries from `src` (this file, or its side copy's old content).
   void Parse(tINIFILE &src);
-  unsigned int Write();
-  // Save's work once the file is open, locked and rewound; 1 when the
-  // new content is completely written.
-  int SaveLocked();
+  // Parses `size` bytes in memory as text of this file's character mode.
+  void ParseBytes(char const *bytes, unsigned long size);
+  // Writes the entries to `out` by the file syntax.
+  unsigned int Write(tTXTFILE &out);
+  // Save's work once the file is open and locked; 0 when the new content
+  // is completely written, else the failure (with its last error).
+  unsigned int SaveLocked();
+  // What the side copy of this file is (ini_file.cpp); the old content it
+  // holds when it is to be trusted, as new[] bytes.
+  int InspectSide(char const *current, unsigned long currentSize, char **old,
+                  unsigned long *oldSize);
+  // Writes the side copy; 1 when it exists complete under its name.
+  int MakeSideCopy(char const *fresh, unsigned long freshSize, char const *old,
+                   unsigned long oldSize);
+  void DeleteSide();
+  // Empties the file and writes `size` bytes to the device.
+  unsigned int Rewrite(char const *bytes, unsigned long size);
+  // 0 when the names and the value can be written and read back as they
+  // are; otherwise TXT library error 3 as the last error and 1.
+  int Refused(char const *section, char const *key, char const *value);
   // The section of that name, created at the end when missing; null only
   // without memory.
   tSECTION *FindOrAdd(char const *section);

@@ -99,14 +99,34 @@ tLOGICAL_FILE::tLOGICAL_FILE(tPHYSICAL_FILE &file, int own)
 }
 
 void tLOGICAL_FILE::SetFacets() {
-  tPHYSYNCOBJ *sync = physical_;
-  sync_ = dynamic_cast<tNOSYNC *>(sync) != nullptr ? nullptr : sync;
+  // Always the facet itself: a class derived from tOSFILE or tCSTREAM may
+  // override LockObject/UnlockObject with a real lock, and the type alone
+  // cannot tell. A plain tNOSYNC costs two empty virtual calls.
+  sync_ = physical_;
   io_ = physical_;
 }
 
 tLOGICAL_FILE::~tLOGICAL_FILE() {
-  if (open_) Close();
+  // A Close that fails keeps the file open for another attempt; nobody
+  // makes one after this, so whatever is still held is let go.
+  if (open_ && Close() != 0) Abandon();
   if (own_) delete physical_;
+}
+
+void tLOGICAL_FILE::Abandon() {
+  tOBJECT_LOCK hold(*this);
+  if (!open_) return;
+  tMSG *why = tTHREAD::TakeOwnershipOfLastError();
+  buffer_.dirty_ = 0;
+  buffer_.valid_ = 0;
+  buffer_.cursor_ = 0;
+  buffer_.Release();
+  // The system lets a descriptor go even when its close reports an error;
+  // the region records and share registration go with it.
+  static_cast<tPHYFILEIOOBJ &>(*this).Close();
+  open_ = 0;
+  access_ = 0;
+  tTHREAD::SetLastError(why);
 }
 
 // --- facets -------------------------------------------------------------------
@@ -328,8 +348,14 @@ unsigned int tLOGICAL_FILE::LockRegion(unsigned long length, unsigned int flags)
 
 unsigned int tLOGICAL_FILE::UnlockRegion(tFILEDEFS::eSEEKMODE mode, unsigned long offset,
                                          unsigned long length) {
-  unsigned int status = Flush(1);
-  if (status != 0) return status;
+  // A write-back that fails does not keep the region locked: other
+  // processes would wait for ever on a lock nobody can release. The failure
+  // is still the result. Counting from the end needs the write-back.
+  unsigned int flushed = Flush(1);
+  if (flushed != 0 && mode != tFILEDEFS::SEEK_FROM_START && mode != tFILEDEFS::SEEK_FROM_CURRENT) {
+    return flushed;
+  }
+  unsigned int status = 0;
   unsigned long start = offset;
   if (mode != tFILEDEFS::SEEK_FROM_START) {
     unsigned long pos = 0;
@@ -345,7 +371,8 @@ unsigned int tLOGICAL_FILE::UnlockRegion(tFILEDEFS::eSEEKMODE mode, unsigned lon
       if (status != 0) return status;
     }
   }
-  return static_cast<tPHYFILEIOOBJ &>(*this).UnlockRegion(start, length);
+  status = static_cast<tPHYFILEIOOBJ &>(*this).UnlockRegion(start, length);
+  return flushed != 0 ? flushed : status;
 }
 
 unsigned int tLOGICAL_FILE::UnlockRegion(unsigned long offset, unsigned long length) {
