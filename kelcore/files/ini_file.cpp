@@ -1106,6 +1106,9 @@ unsigned int tINIFILE::Write(tTXTFILE &out) {
 
 unsigned int tINIFILE::Rewrite(char const *bytes, unsigned long size) {
   tPHYSICAL_FILE &physical = *this;
+  // The whole content is written again: bytes of a failed write still in
+  // the window (a full disk) must not stand in the way.
+  Discard();
   unsigned int status = Rewind();
   if (status == 0) status = SetSize(0);
   if (status == 0 && size) status = tFILE::Write(bytes, size, 0);
@@ -1133,6 +1136,7 @@ unsigned int tINIFILE::SaveLocked() {
 
   char *current = 0, *old = 0;
   unsigned long current_size = 0, old_size = 0;
+  Discard();  // what an earlier failed save left unwritten
   if ((status = ReadWhole(*this, &current, &current_size)) != 0) return status;
   int side = InspectSide(current, current_size, &old, &old_size);
   if (side == cSIDE_TRUSTED) {

@@ -113,6 +113,15 @@ tLOGICAL_FILE::~tLOGICAL_FILE() {
   if (own_) delete physical_;
 }
 
+void tLOGICAL_FILE::Discard() {
+  tOBJECT_LOCK hold(*this);
+  buffer_.dirty_ = 0;
+  buffer_.valid_ = 0;
+  buffer_.cursor_ = 0;
+  unsigned long pos = 0;
+  if (open_ && static_cast<tPHYFILEIOOBJ &>(*this).GetPos(&pos) == 0) buffer_.base_ = pos;
+}
+
 void tLOGICAL_FILE::Abandon() {
   tOBJECT_LOCK hold(*this);
   if (!open_) return;

@@ -234,6 +234,10 @@ class KELCORE_API tLOGICAL_FILE {
   // dropped and the physical file is closed, its failure ignored. For
   // failure paths that must leave nothing open; the last error stays.
   void Abandon();
+  // Drops unwritten buffered bytes and empties the window; the position is
+  // then the physical file's. For callers about to rewrite the file whose
+  // window holds bytes that cannot be written.
+  void Discard();
 
  private:
   tLOGICAL_FILE(const tLOGICAL_FILE &);

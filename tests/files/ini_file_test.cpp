@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -12,8 +13,11 @@
 
 #if !defined(_WIN32)
 #include <ftw.h>
+#include <sys/stat.h>
 #endif
 
+#include "kelcore/catalog/catalog.h"
+#include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/files/ini_file.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/physical/os/os_file.h"
@@ -493,3 +497,122 @@ TEST_F(IniFileTest, TheMachinesOwnFilesSurviveALoadAndSave) {
 #endif
 
 }  // namespace
+
+// ------------------------------------- what the syntax cannot hold
+
+// Names and values that would not read back as they were set are refused
+// with TXT library error 3, and nothing changes; the file keeps its
+// sections (a line feed cannot inject one, 0x1A cannot cut the file).
+TEST_F(IniFileTest, NamesAndValuesTheSyntaxCannotHoldAreRefused) {
+  Put("[Main]\nk=1\n");
+  struct {
+    const char *section, *key, *value;
+  } refused[] = {
+      {"Main", "k", "x\n[Security]\nAllowRemote=1"}, {"Main", "k", "cut\x1Ahere"},
+      {"Main", "k", "cr\rhere"},  {"Main", "k", " lead"},      {"Main", "k", "trail\t"},
+      {"Main", "a=b", "1"},       {"Main", "; c", "1"},        {"Main", "[k]", "1"},
+      {"Main", "", "1"},          {"Main", " k", "1"},         {"Ma]in", "k", "1"},
+      {"S\n", "k", "1"},          {" S", "k", "1"},
+  };
+  tINIFILE ini(*new tOSFILE, 1);
+  ini.SetName(path().c_str());
+  const std::string before = Dump(ini);
+  for (auto &r : refused) {
+    SCOPED_TRACE(std::string(r.section) + "/" + r.key + "/" + r.value);
+    for (int op = 0; op < 3; ++op) {
+      tTHREAD::SetLastError(nullptr);
+      if (op == 0) ini.Add(r.section, r.key, r.value);
+      if (op == 1) ini.Replace(r.section, r.key, r.value);
+      if (op == 2) ini.Insert(r.section, r.key, r.value, nullptr);
+      const tCATMSG *msg = dynamic_cast<const tCATMSG *>(tTHREAD::GetLastError());
+      ASSERT_TRUE(msg && msg->GetCatalog() == &keltxt::Catalog());
+      EXPECT_EQ(3u, msg->GetMsgId());
+    }
+  }
+  ini.Add("Bad]");
+  EXPECT_EQ(before, Dump(ini));
+  EXPECT_EQ(0, ini.Modified());
+  // What may be set reads back as it was: '=', '[' and ';' inside values,
+  // '[' inside section names.
+  ini.Add("S[1", "k", "a=b; [c]");
+  ini.Save();
+  tINIFILE again(*new tOSFILE, 1);
+  again.SetName(path().c_str());
+  char buf[32];
+  again.Get("S[1", "k", buf, sizeof buf - 1, "");
+  EXPECT_STREQ("a=b; [c]", buf);
+  EXPECT_EQ(2u, again.NumSections());
+}
+
+// NumSections is a query like the others: it loads the file first.
+TEST_F(IniFileTest, NumSectionsLoadsTheFile) {
+  Put("raw\n[A]\n[B]\n");
+  tINIFILE ini(*new tOSFILE, 1);
+  ini.SetName(path().c_str());
+  EXPECT_EQ(3u, ini.NumSections());
+}
+
+// The side copy is trusted only as the remains of an interrupted save of
+// this file; a file of that name the library did not write is never read
+// nor touched, and a hand edit made after the interruption is kept.
+TEST_F(IniFileTest, ASideCopyIsTrustedOnlyAfterAnInterruptedSave) {
+  const std::string sav = tmp.File("t.ini.sav"), old_bytes = "[Old]\na=1\n";
+  std::string side;
+  // An interrupted save, for real: every write of the file fails after the
+  // side copy is made, so the file is left empty and the side copy stays.
+  auto interrupted = [&] {
+    Put(old_bytes);
+    FailingFile *phys = new FailingFile;
+    tINIFILE ini(phys, 1);
+    ini.SetName(path().c_str());
+    ini.Replace("Old", "a", "2");
+    phys->fail_at = 1;
+    phys->and_after = true;
+    ini.Save();
+    phys->fail_at = 0;
+    ini.SetModified(0);
+  };
+  interrupted();
+  ASSERT_TRUE(ReadWholeFile(sav, &side));
+  EXPECT_EQ("", Bytes());
+#if !defined(_WIN32)
+  {
+    // The side copy is as private as the file was.
+    struct stat st_file, st_side;
+    ASSERT_EQ(0, stat(path().c_str(), &st_file));
+    ASSERT_EQ(0, stat(sav.c_str(), &st_side));
+    EXPECT_EQ(st_file.st_mode & 0777, st_side.st_mode & 0777);
+  }
+#endif
+  struct {
+    const char *what;
+    std::string file;   // the file after the interruption
+    long a;             // what a load reads
+    bool foreign;       // the side copy replaced by one of the user's
+  } rows[] = {
+      {"left empty: the side copy", "", 1, false},
+      {"a beginning of the new content: the side copy", "[Old]\r\n", 1, false},
+      {"edited by hand afterwards: the file", "[Old]\na=7\n", 7, false},
+      {"a side copy the library did not write: the file", "[Old]\na=5\n", 5, true},
+  };
+  for (auto &r : rows) {
+    SCOPED_TRACE(r.what);
+    interrupted();
+    if (r.foreign) {
+      ASSERT_TRUE(WriteWholeFile(sav, "[Old]\na=9\n"));
+    }
+    Put(r.file);
+    tINIFILE ini(*new tOSFILE, 1);
+    ini.SetName(path().c_str());
+    EXPECT_EQ(r.a, ini.Get("Old", "a", 0L));
+    ini.Replace("Old", "b", "x");
+    ini.Save();
+    EXPECT_EQ(0, ini.Modified());
+    EXPECT_NE(std::string::npos, Bytes().find("a=" + std::to_string(r.a)));
+    EXPECT_EQ(r.foreign, ReadWholeFile(sav, &side));
+    if (r.foreign) {
+      EXPECT_EQ("[Old]\na=9\n", side) << "never touched";
+    }
+    std::remove(sav.c_str());
+  }
+}
