@@ -252,7 +252,8 @@ class KELCORE_API tLOGICAL_FILE {
 
   tPHYSICAL_FILE *physical_;
   // The facets of physical_, found once: the data path takes them for
-  // every byte.
+  // every byte. sync_ is null only when physical_ is exactly a tOSFILE or
+  // tCSTREAM (not a derived class), whose lock facet does nothing.
   tPHYSYNCOBJ *sync_;
   tPHYFILEIOOBJ *io_;
   tKEL_FILE_BUFFER buffer_;
