@@ -10,13 +10,21 @@
 // section a line starting (after blanks) with ';' is a comment, kept as a
 // key without a name; a line holding '=' after a non-blank character is a
 // key (name trimmed, value trimmed, further '=' belong to the value); any
-// other line is dropped, and so is a '[' line without ']'. Lines of any
-// length are read whole.
+// other line is dropped, and so is a '[' line without ']' after the first
+// header (it ends the section: the lines after it are raw entries). Lines
+// of any length are read whole.
 //
 // Writing: raw entries as they were; each section as "[name]", its keys as
-// "name=value" and its comments as read, one blank line between entries.
-// A load and save thus keeps raw lines, comments, duplicates and order, and
+// "name=value" and its comments as read, one blank line between entries;
+// nothing after the last entry (but a blank last raw line keeps its line
+// end), and a line "[" before raw entries that follow a section. A load
+// and save thus keeps raw lines, comments, duplicates and order, and
 // removes the blanks around '=' and blank lines inside sections.
+//
+// Names and values that would not read back as they were set (line ends,
+// 0x1A, blanks at either end, ']' in a section name, an empty key name or
+// one with '=' or starting with ';' or '[') are refused by Add, Replace and
+// Insert: nothing changes and the last error is TXT library error 3.
 //
 // Names of sections and keys compare without regard to ASCII case. Only the
 // first section of a name is searched, and only the first key of a name in
@@ -34,19 +42,24 @@
 // Pointers to sections and keys stay valid until the entry is removed, the
 // file is loaded again or destroyed.
 //
-// Saving never loses the file: before the file is rewritten, its current
-// content is copied to a side file (the file's name followed by ".sav").
-// When the new content is completely written the side copy is deleted; when
-// writing fails, the old content is written back; if even that fails, the
-// side copy stays, and the next Load reads it instead of the damaged file.
-// Load and Save hold a region lock over the whole file (shared, resp.
-// exclusive), so processes that share a file through tINIFILE never read a
-// half-written one.
+// Saving never loses the file: before the file is rewritten, a side copy
+// (the file's name followed by ".sav", with the file's permissions) records
+// the new content and the current one. When the new content is completely
+// written the side copy is deleted; when writing fails, the old content is
+// written back; if even that fails, the side copy stays, and the next Load
+// reads the old content from it, but only while the file is provably what
+// the interrupted save left (see docs/text-and-config.md). Where no side
+// copy can be made (a folder that cannot be written), the file is
+// rewritten in place. Load and Save hold a region lock over the whole file
+// (shared, resp. exclusive), so processes that share a file through
+// tINIFILE never read a half-written one; neither leaves the lock or a
+// descriptor behind, whatever fails.
 //
-// Load and Save report nothing and leave the thread's last error as it was.
-// A save that could not write the new content keeps the modified flag set,
-// so the destructor or a later Save tries again. One tINIFILE is used by one
-// thread at a time.
+// Load reports nothing and leaves the thread's last error as it was; so
+// does a successful Save. A save that could not write the new content keeps
+// the modified flag set, so the destructor or a later Save tries again, and
+// leaves its reason as the last error. One tINIFILE is used by one thread
+// at a time.
 #ifndef KELCORE_FILES_INI_FILE_H
 #define KELCORE_FILES_INI_FILE_H
 
@@ -151,7 +164,7 @@ class KELCORE_API tINIFILE : public tTXTFILE {
   tSECTION *GetFirstSection();
   // The first entry, raw or not, or null.
   tSECTION *GetFirstEntry();
-  // Number of entries, raw entries included.
+  // Number of entries, raw entries included (loads the file first).
   unsigned int NumSections() const;
   int Modified() const;
   void SetModified(int modified);
