@@ -6,9 +6,12 @@
 // (Linux: fork, RLIMIT_FSIZE, setuid; skipped on Windows).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #if !defined(_WIN32)
 #include <dirent.h>
@@ -89,6 +92,34 @@ class FileFaultsTest : public kelcore_test::TempDirTest {};
 TEST_F(FileFaultsTest, ALogicalFileLocksARealLockOfADerivedPhysicalFile) {
   ExpectLockedOnEveryPath<tOSFILE>(tmp.File("os.bin"));
   ExpectLockedOnEveryPath<tCSTREAM>(tmp.File("cs.bin"));
+}
+
+// Two threads write one byte at a time through one buffered logical file
+// whose physical file has a real lock: every byte lands, none twice.
+TEST_F(FileFaultsTest, ThreadsShareALogicalFileThroughARealLock) {
+  const std::string path = tmp.File("shared.bin");
+  const int kEach = 100000;
+  {
+    tFILE f(new LockedFile<tOSFILE>, 1);
+    f.SetBuffer(4096, nullptr);
+    f.SetName(path.c_str());
+    ASSERT_EQ(0u, f.Create(2, 1, 0666));
+    std::atomic<int> ready(0);
+    auto writer = [&](char c) {
+      ++ready;
+      while (ready.load() < 2) {
+      }
+      for (int i = 0; i < kEach; ++i) f.Write(&c, 1, nullptr);
+    };
+    std::thread a(writer, 'a'), b(writer, 'b');
+    a.join();
+    b.join();
+    ASSERT_EQ(0u, f.Close());
+  }
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(path, &bytes));
+  ASSERT_EQ(2u * kEach, bytes.size());
+  EXPECT_EQ(kEach, std::count(bytes.begin(), bytes.end(), 'a'));
 }
 
 // Open descriptors of this process; -1 where it cannot be told.
