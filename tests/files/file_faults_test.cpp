@@ -217,6 +217,37 @@ TEST_F(FileFaultsTest, AnIniSaveOnAFullDiskLeaksNothingAndTheNextLoadReadsTheOld
   }
 }
 
+// Linux: a region unlocked while the window's write-back fails on a full
+// disk is unlocked all the same (the failure is still reported), so another
+// handle can lock it at once; the file is destroyed with the fault in force
+// and takes its descriptor with it.
+TEST_F(FileFaultsTest, AnUnlockWhoseWriteBackFailsStillUnlocks) {
+  const std::string path = tmp.File("lock.bin");
+  ASSERT_TRUE(WriteWholeFile(path, ""));
+  int result = InChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit r = {100, 100};
+    if (setrlimit(RLIMIT_FSIZE, &r) != 0) return 30;
+    const int fds = OpenDescriptors();
+    {
+      tFILE f(*new tOSFILE, 1);
+      f.SetBuffer(4096, nullptr);
+      f.SetName(path.c_str());
+      if (f.OpenExisting(3, 1) != 0 || f.LockRegion(0ul, 0ul, 0) != 0) return 31;
+      std::string big(1000, 'x');
+      if (f.Write(big.data(), big.size(), nullptr) != 0) return 32;  // in the window
+      if (f.UnlockRegion(0ul, 0ul) == 0) return 33;                    // the write-back fails
+      tFILE other(*new tOSFILE, 1);
+      other.SetName(path.c_str());
+      if (other.OpenExisting(1, 1) != 0) return 34;
+      if (other.LockRegion(0ul, 0ul, tFILEDEFS::LOCK_NOWAIT) != 0) return 35;  // free again
+      if (other.UnlockRegion(0ul, 0ul) != 0 || other.Close() != 0) return 36;
+    }
+    return OpenDescriptors() == fds ? 0 : 37;
+  });
+  EXPECT_EQ(0, result);
+}
+
 // Linux: a folder the saving user cannot write. The side copy cannot be
 // made, so the file is rewritten in place. Run as root, the check drops to
 // an unprivileged user in a child; otherwise the folder is made read-only.
