@@ -3,6 +3,8 @@
 //   one byte at a time over a 64 MiB file: tLOGICAL_FILE::Read / Write with
 //     a 512-byte and a 4 KiB window, against fgetc / fputc and
 //     getc_unlocked / putc_unlocked on a FILE* (stdio's own 4 KiB buffer);
+//     the 4 KiB read also over a class derived from tOSFILE (whose lock
+//     facet the logical file must call) without and with a real lock;
 //   64 KiB calls over the same file: the logical file (unbuffered, and with
 //     a 4 KiB window) against read / write on a descriptor;
 //   1 million records of 32 bytes: tRECFILE::WriteRec / ReadRec with a
@@ -18,6 +20,8 @@
 #include <vector>
 
 #include "kelcore/files/record_file.h"
+#include "kelcore/physical/os/os_file.h"
+#include "kelcore/sync/lock.h"
 
 #if defined(_WIN32)
 #  include <io.h>
@@ -78,6 +82,36 @@ void Kel_ReadByte(benchmark::State &state) {
   tFILE f;
   f.SetName(BenchFile().c_str());
   f.SetBuffer(static_cast<unsigned int>(state.range(0)), nullptr);
+  if (f.OpenExisting(tFILEDEFS::MODE_READ, 0) != 0) return state.SkipWithError("open");
+  for (auto _ : state) {
+    f.Rewind();
+    unsigned long sum = 0, got = 1;
+    char c;
+    while (f.Read(&c, 1, &got) == 0 && got == 1) sum += static_cast<unsigned char>(c);
+    benchmark::DoNotOptimize(sum);
+  }
+  f.Close();
+  Bytes(state, kFileSize);
+}
+
+// A class derived from tOSFILE: the logical file calls its lock facet,
+// which here does nothing (kReal false) or is an in-process lock.
+template <bool kReal>
+struct DerivedFile : tOSFILE {
+  tINTRA_PROCESS_LOCK lock;
+  void LockObject() override {
+    if (kReal) lock.LockObject();
+  }
+  void UnlockObject() override {
+    if (kReal) lock.UnlockObject();
+  }
+};
+
+template <bool kReal>
+void Kel_ReadByte_Derived(benchmark::State &state) {
+  tFILE f(new DerivedFile<kReal>, 1);
+  f.SetName(BenchFile().c_str());
+  f.SetBuffer(4096, nullptr);
   if (f.OpenExisting(tFILEDEFS::MODE_READ, 0) != 0) return state.SkipWithError("open");
   for (auto _ : state) {
     f.Rewind();
@@ -249,6 +283,8 @@ void Stdio_Records(benchmark::State &state) {
 }  // namespace
 
 BENCHMARK(Kel_ReadByte)->ArgNames({"window"})->Arg(512)->Arg(4096)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(Kel_ReadByte_Derived, false)->Name("Kel_ReadByte_DerivedNoLock/window:4096")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(Kel_ReadByte_Derived, true)->Name("Kel_ReadByte_DerivedRealLock/window:4096")->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(Stdio_ReadByte, false)->Name("Stdio_ReadByte_fgetc")->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(Stdio_ReadByte, true)->Name("Stdio_ReadByte_getc_unlocked")->Unit(benchmark::kMillisecond);
 BENCHMARK(Kel_WriteByte)->ArgNames({"window"})->Arg(512)->Arg(4096)->Unit(benchmark::kMillisecond);

@@ -10,13 +10,21 @@
 // section a line starting (after blanks) with ';' is a comment, kept as a
 // key without a name; a line holding '=' after a non-blank character is a
 // key (name trimmed, value trimmed, further '=' belong to the value); any
-// other line is dropped, and so is a '[' line without ']'. Lines of any
-// length are read whole.
+// other line is dropped, and so is a '[' line without ']' after the first
+// header (it ends the section: the lines after it are raw entries). Lines
+// of any length are read whole.
 //
 // Writing: raw entries as they were; each section as "[name]", its keys as
-// "name=value" and its comments as read, one blank line between entries.
-// A load and save thus keeps raw lines, comments, duplicates and order, and
+// "name=value" and its comments as read, one blank line between entries;
+// nothing after the last entry (but a blank last raw line keeps its line
+// end), and a line "[" before raw entries that follow a section. A load
+// and save thus keeps raw lines, comments, duplicates and order, and
 // removes the blanks around '=' and blank lines inside sections.
+//
+// Names and values that would not read back as they were set (line ends,
+// 0x1A, blanks at either end, ']' in a section name, an empty key name or
+// one with '=' or starting with ';' or '[') are refused by Add, Replace and
+// Insert: nothing changes and the last error is TXT library error 3.
 //
 // Names of sections and keys compare without regard to ASCII case. Only the
 // first section of a name is searched, and only the first key of a name in
@@ -34,19 +42,24 @@
 // Pointers to sections and keys stay valid until the entry is removed, the
 // file is loaded again or destroyed.
 //
-// Saving never loses the file: before the file is rewritten, its current
-// content is copied to a side file (the file's name followed by ".sav").
-// When the new content is completely written the side copy is deleted; when
-// writing fails, the old content is written back; if even that fails, the
-// side copy stays, and the next Load reads it instead of the damaged file.
-// Load and Save hold a region lock over the whole file (shared, resp.
-// exclusive), so processes that share a file through tINIFILE never read a
-// half-written one.
+// Saving never loses the file: before the file is rewritten, a side copy
+// (the file's name followed by ".sav", with the file's permissions) records
+// the new content and the current one. When the new content is completely
+// written the side copy is deleted; when writing fails, the old content is
+// written back; if even that fails, the side copy stays, and the next Load
+// reads the old content from it, but only while the file is provably what
+// the interrupted save left (see docs/text-and-config.md). Where no side
+// copy can be made (a folder that cannot be written), the file is
+// rewritten in place. Load and Save hold a region lock over the whole file
+// (shared, resp. exclusive), so processes that share a file through
+// tINIFILE never read a half-written one; neither leaves the lock or a
+// descriptor behind, whatever fails.
 //
-// Load and Save report nothing and leave the thread's last error as it was.
-// A save that could not write the new content keeps the modified flag set,
-// so the destructor or a later Save tries again. One tINIFILE is used by one
-// thread at a time.
+// Load reports nothing and leaves the thread's last error as it was; so
+// does a successful Save. A save that could not write the new content keeps
+// the modified flag set, so the destructor or a later Save tries again, and
+// leaves its reason as the last error. One tINIFILE is used by one thread
+// at a time.
 #ifndef KELCORE_FILES_INI_FILE_H
 #define KELCORE_FILES_INI_FILE_H
 
@@ -161,7 +174,7 @@ class KELCORE_API tINIFILE : public tTXTFILE {
   tSECTION *GetFirstSection();
   // The first entry, raw or not, or null.
   tSECTION *GetFirstEntry();
-  // Number of entries, raw entries included.
+  // Number of entries, raw entries included (loads the file first).
   unsigned int NumSections() const;
   // Non-zero when the content was changed since it was loaded or saved.
   int Modified() const;
@@ -245,12 +258,28 @@ class KELCORE_API tINIFILE : public tTXTFILE {
   void LoadIfNeeded();
   unsigned int OpenWhole(unsigned int access, unsigned int lockFlags, int *opened, int *locked);
   void CloseWhole(int opened, int locked);
-  // Reads entries from `src` (this file, or its side copy).
+  // Reads entries from `src` (this file, or its side copy's old content).
   void Parse(tINIFILE &src);
-  unsigned int Write();
-  // Save's work once the file is open, locked and rewound; 1 when the
-  // new content is completely written.
-  int SaveLocked();
+  // Parses `size` bytes in memory as text of this file's character mode.
+  void ParseBytes(char const *bytes, unsigned long size);
+  // Writes the entries to `out` by the file syntax.
+  unsigned int Write(tTXTFILE &out);
+  // Save's work once the file is open and locked; 0 when the new content
+  // is completely written, else the failure (with its last error).
+  unsigned int SaveLocked();
+  // What the side copy of this file is (ini_file.cpp); the old content it
+  // holds when it is to be trusted, as new[] bytes.
+  int InspectSide(char const *current, unsigned long currentSize, char **old,
+                  unsigned long *oldSize);
+  // Writes the side copy; 1 when it exists complete under its name.
+  int MakeSideCopy(char const *fresh, unsigned long freshSize, char const *old,
+                   unsigned long oldSize);
+  void DeleteSide();
+  // Empties the file and writes `size` bytes to the device.
+  unsigned int Rewrite(char const *bytes, unsigned long size);
+  // 0 when the names and the value can be written and read back as they
+  // are; otherwise TXT library error 3 as the last error and 1.
+  int Refused(char const *section, char const *key, char const *value);
   // The section of that name, created at the end when missing; null only
   // without memory.
   tSECTION *FindOrAdd(char const *section);

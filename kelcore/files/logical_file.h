@@ -31,9 +31,13 @@
 // a later Flush or Close writes it. See docs/files.md for the whole pattern.
 //
 // Locking: Read, Write, Seek, GetPos, Flush, Close and SetBuffer hold the
-// physical file's lock facet while they run (a tOSFILE's is tNOSYNC, which
-// does nothing; threads that share a logical file give it a physical file
-// with a real lock, sync/lock.h).
+// physical file's lock facet while they run, on every path (a tOSFILE's is
+// tNOSYNC, which does nothing; threads that share a logical file give it a
+// physical file with a real lock, for instance a class derived from tOSFILE
+// that overrides LockObject and UnlockObject, sync/lock.h).
+//
+// UnlockRegion unlocks even when its write-back fails (and returns that
+// failure), so a full disk never leaves a region locked.
 #ifndef KELCORE_FILES_LOGICAL_FILE_H
 #define KELCORE_FILES_LOGICAL_FILE_H
 
@@ -107,8 +111,10 @@ class KELCORE_API tLOGICAL_FILE {
   tLOGICAL_FILE(tPHYSICAL_FILE *file = 0, int own = 1);
   // Uses `file`; deletes it at the end when `own` is non-zero.
   tLOGICAL_FILE(tPHYSICAL_FILE &file, int own);
-  // Closes an open file (ignoring the result), then deletes an owned
-  // physical file.
+  // Closes an open file; when that fails, unwritten buffered bytes are
+  // dropped and the physical file is closed anyway, so no descriptor,
+  // region lock or share registration outlives the object. Then deletes an
+  // owned physical file.
   virtual ~tLOGICAL_FILE();
 
   // --- the name (forwarded to the name facet) ---
@@ -280,6 +286,14 @@ class KELCORE_API tLOGICAL_FILE {
   // 0 when the access mode has every wanted bit (1 read, 2 write);
   // otherwise FILESYS library error 2 and status 3.
   unsigned int AccessTest(unsigned int wanted);
+  // Closes an open file whatever fails: unwritten buffered bytes are
+  // dropped and the physical file is closed, its failure ignored. For
+  // failure paths that must leave nothing open; the last error stays.
+  void Abandon();
+  // Drops unwritten buffered bytes and empties the window; the position is
+  // then the physical file's. For callers about to rewrite the file whose
+  // window holds bytes that cannot be written.
+  void Discard();
 
  private:
   tLOGICAL_FILE(const tLOGICAL_FILE &);
@@ -294,8 +308,8 @@ class KELCORE_API tLOGICAL_FILE {
 
   tPHYSICAL_FILE *physical_;
   // The facets of physical_, found once: the data path takes them for
-  // every byte. sync_ is null when the lock facet is a tNOSYNC, which
-  // does nothing anyway.
+  // every byte. sync_ is null only when physical_ is exactly a tOSFILE or
+  // tCSTREAM (not a derived class), whose lock facet does nothing.
   tPHYSYNCOBJ *sync_;
   tPHYFILEIOOBJ *io_;
   tKEL_FILE_BUFFER buffer_;

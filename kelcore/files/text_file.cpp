@@ -113,13 +113,11 @@ unsigned int tTXTFILE::WriteUnit(unsigned int unit) {
 
 unsigned int tTXTFILE::GetChar(char *c) {
   if (pushback_count_ > 0) {
-    // A pushed-back line end counts again, as UngetChar took it off.
-    char ch = pushback_[--pushback_count_];
-    *c = ch;
-    if (ch == cLF || ch == cEOT) ++line_;
-    if (ch != cEOT) return 0;
-    end_of_text_ = 1;
-    return EndOfText();
+    // A pushed-back character comes back as it is, with nothing else
+    // changed: a line feed is not counted again, and 0x1A is a character
+    // like any other here.
+    *c = pushback_[--pushback_count_];
+    return 0;
   }
   if (end_of_text_) return EndOfText();
   for (;;) {
@@ -185,6 +183,7 @@ unsigned int tTXTFILE::_ReadLinePiece(char *buf, unsigned int size, int *cut) {
   unsigned int n = 0;
   for (;;) {
     char ch;
+    const int from_file = pushback_count_ == 0;
     unsigned int status = GetChar(&ch);
     if (status != 0) {
       buf[n] = 0;
@@ -193,8 +192,13 @@ unsigned int tTXTFILE::_ReadLinePiece(char *buf, unsigned int size, int *cut) {
     }
     if (ch == cLF) break;
     if (n + 1 >= size) {
-      // GetChar has just taken a character, so the pushback has room.
-      UngetChar(ch);
+      // The character that does not fit goes back where it came from: a
+      // character read from the file is read again from the file, so that
+      // a position saved with GetLinePos here still finds it; the pushback
+      // is kept for files that cannot seek back. GetChar has just taken a
+      // character, so the pushback has room.
+      long unit = wide_ ? 2 : 1;
+      if (!from_file || Seek(tFILEDEFS::SEEK_FROM_CURRENT, -unit, 0) != 0) UngetChar(ch);
       *cut = 1;
       break;
     }

@@ -63,8 +63,9 @@ class KELCORE_API tTXTFILE : public tFILE {
   // Pushes a character back (carriage returns and NULs are ignored). At
   // most 10 are held: the 11th fails with tERRMSG::OutOfMemory and
   // 0xFFFFFFFF. Pushing back a line feed or 0x1A takes one off the line
-  // number, and reading it again counts it again (a 0x1A read again ends
-  // the text again); any pushback clears the end of the text.
+  // number; any pushback clears the end of the text. GetChar returns a
+  // pushed-back character with status 0 and changes nothing else: a line
+  // feed is not counted again, a 0x1A does not end the text again.
   unsigned int UngetChar(char c);
   // The next line without its line end, NUL-terminated in `buf` (`size`
   // bytes). The last line needs no line end. 4 when no character is left.

@@ -164,6 +164,12 @@ int StatFile(LPCSTR name, FileStatus *out);
 // (Windows: _utime64). Returns 0, or -1 with errno set.
 int UtimeFile(LPCSTR name, std::int64_t time);
 
+// Gives the file `target` the access permissions of the file `model`
+// (POSIX: the mode bits; Windows: nothing, a new file takes the access
+// control of its folder as the model did). Returns 0, or -1 with errno
+// set.
+int CopyFileMode(LPCSTR model, LPCSTR target);
+
 // Thread-safe localtime and mktime over 64-bit times (localtime_r,
 // _localtime64_s; mktime, _mktime64). LocalFileTime returns 0 on failure;
 // MakeFileTime returns -1 when the time cannot be represented.

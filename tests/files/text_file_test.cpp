@@ -233,6 +233,35 @@ TEST_F(TextFileTest, WritingInEveryWidthAndOrder) {
 
 // ----------------------------------------------- positions and pushback
 
+// A line cut by ReadLine continues from the file, so a position saved right
+// after the cut and restored finds the first character that did not fit,
+// in either width and through every buffering.
+TEST_F(TextFileTest, APositionSavedAtACutLineKeepsTheNextCharacter) {
+  for (int wide = 0; wide < 2; ++wide) {
+    std::string bytes;
+    for (char c : std::string("ABCDEFGHIJ\n")) {
+      bytes += c;
+      if (wide) bytes += '\0';
+    }
+    if (wide) bytes = "\xFF\xFE" + bytes;
+    std::string path = Put(bytes);
+    for (Buffering b : kAllBufferings) {
+      SCOPED_TRACE(std::to_string(wide) + " " + std::to_string(b));
+      OpenText f(path, b);
+      ASSERT_EQ(0u, f.txt->OpenExisting(1, 1));
+      f.txt->Set16BitFlag(wide);
+      char buf[6];
+      EXPECT_EQ(kFail, f.txt->ReadLine(buf, sizeof buf));
+      EXPECT_STREQ("ABCDE", buf);
+      unsigned long line = 9, pos = 0;
+      ASSERT_EQ(0u, f.txt->GetLinePos(&line, &pos));
+      ASSERT_EQ(0u, f.txt->SetLinePos(line, pos));
+      ASSERT_EQ(0u, f.txt->ReadLine(buf, sizeof buf));
+      EXPECT_STREQ("FGHIJ", buf);
+    }
+  }
+}
+
 TEST_F(TextFileTest, LinePositionsPushbackAndTheEnd) {
   std::string path = Put("one\ntwo\nthree\x1Atail");
   for (Buffering b : kAllBufferings) {
@@ -257,14 +286,20 @@ TEST_F(TextFileTest, LinePositionsPushbackAndTheEnd) {
     ASSERT_EQ(0u, f.txt->GetLinePos(&line, &pos));
     EXPECT_EQ(2u, line);
 
-    // A pushed-back line feed is counted again when read again.
+    // Pushing back a line feed or 0x1A takes one off the line number; read
+    // again from the pushback they come back with status 0 and change
+    // nothing: not counted again, and 0x1A does not end the text.
     ASSERT_EQ(0u, f.txt->UngetChar('\n'));
+    ASSERT_EQ(0u, f.txt->UngetChar('\x1A'));
     f.txt->GetLinePos(&line, &pos);
-    EXPECT_EQ(1u, line);
-    ASSERT_EQ(0u, f.txt->GetChar(&ch));
-    EXPECT_EQ('\n', ch);
+    EXPECT_EQ(0u, line);
+    for (char want : {'\x1A', '\n'}) {
+      ASSERT_EQ(0u, f.txt->GetChar(&ch));
+      EXPECT_EQ(want, ch);
+    }
     f.txt->GetLinePos(&line, &pos);
-    EXPECT_EQ(2u, line);
+    EXPECT_EQ(0u, line);
+    ASSERT_EQ(0u, f.txt->SetLinePos(2, pos));
 
     // Ten characters come back last in, first out; the eleventh is refused;
     // CR and NUL are ignored and do not count.

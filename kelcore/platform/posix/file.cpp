@@ -1101,6 +1101,13 @@ int UtimeFile(LPCSTR name, std::int64_t time) {
                            [&times](const char *p) { return ::utimensat(AT_FDCWD, p, times, 0); });
 }
 
+int CopyFileMode(LPCSTR model, LPCSTR target) {
+  struct stat st;
+  if (CrtOnExistingName(model, [&st](const char *p) { return ::stat(p, &st); }) != 0) return -1;
+  const mode_t mode = st.st_mode & 07777;
+  return CrtOnExistingName(target, [mode](const char *p) { return ::chmod(p, mode); });
+}
+
 int LocalFileTime(std::int64_t time, std::tm *out) {
   time_t t = static_cast<time_t>(time);
   return ::localtime_r(&t, out) != nullptr ? 1 : 0;

@@ -39,6 +39,8 @@ int UtimeFile(LPCSTR name, std::int64_t time) {
   return ::_utime64(name, &times);
 }
 
+int CopyFileMode(LPCSTR, LPCSTR) { return 0; }
+
 int LocalFileTime(std::int64_t time, std::tm *out) {
   __time64_t t = static_cast<__time64_t>(time);
   return ::_localtime64_s(out, &t) == 0 ? 1 : 0;
