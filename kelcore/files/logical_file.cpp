@@ -106,6 +106,9 @@ void tLOGICAL_FILE::SetFacets() {
 
 tLOGICAL_FILE::~tLOGICAL_FILE() {
   if (open_) Close();
+  // A stream used without opening (tCSTREAM(stdout)) is never closed here,
+  // but what its window collected still belongs on it.
+  if (!open_ && buffer_.dirty_) buffer_.Flush(*io_, 0);
   if (own_) delete physical_;
 }
 
