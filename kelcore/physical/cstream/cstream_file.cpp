@@ -36,7 +36,8 @@ const unsigned int cSTATUS_FAILURE = 0xFFFFFFFFu;
 
 // The last transfer on the stream, for the C runtime's rule on switching
 // between input and output.
-enum { cLAST_NONE = 0, cLAST_READ = 1, cLAST_WRITE = 2 };
+// A read that came up short met the end of the file.
+enum { cLAST_NONE = 0, cLAST_READ = 1, cLAST_WRITE = 2, cLAST_END = 3 };
 
 // Makes CStream message `msgNo` with `err` and the file's name the thread's
 // last error; returns the status for `err`.
@@ -202,11 +203,17 @@ unsigned int tCSTREAMFILEIO::Read(void *buffer, unsigned long bytes, unsigned lo
   if (stream_ != nullptr && bytes != 0) {
     // Input after output needs a flush between them; and the end-of-file
     // flag would keep fread from seeing bytes added since the end was met.
-    if (last_ == cLAST_WRITE) std::fflush(stream_);
+    if (last_ == cLAST_WRITE) {
+      std::fflush(stream_);
+    } else if (last_ == cLAST_END && Seekable()) {
+      // The Windows C runtime also marks the descriptor at its end and
+      // reads nothing more until it is moved: a seek by 0 clears both.
+      std::fseek(stream_, 0, SEEK_CUR);
+    }
     std::clearerr(stream_);
     tBINARY_MODE binary(stream_);
     got = static_cast<unsigned long>(std::fread(buffer, 1, bytes, stream_));
-    last_ = cLAST_READ;
+    last_ = got < bytes ? cLAST_END : cLAST_READ;
     moved_ += got;
   }
   if (done != nullptr) *done = got;
@@ -218,7 +225,7 @@ unsigned int tCSTREAMFILEIO::Write(void const *buffer, unsigned long bytes, unsi
   if (stream_ != nullptr && bytes != 0) {
     // Output after input needs a seek between them (one that cannot fail
     // on a stream with positions; a stream without has nothing to undo).
-    if (last_ == cLAST_READ && Seekable()) std::fseek(stream_, 0, SEEK_CUR);
+    if ((last_ == cLAST_READ || last_ == cLAST_END) && Seekable()) std::fseek(stream_, 0, SEEK_CUR);
     tBINARY_MODE binary(stream_);
     put = static_cast<unsigned long>(std::fwrite(buffer, 1, bytes, stream_));
     last_ = cLAST_WRITE;
