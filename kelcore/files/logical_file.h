@@ -17,7 +17,8 @@
 //   FILESYS library error 2  status 3  AccessTest finds a wanted access
 //                                      bit missing
 //   FILESYS library error 3  status 4  a Read without a count pointer got
-//                                      fewer bytes than asked
+//                                      fewer bytes than asked (buffered or
+//                                      not, whatever the back end)
 //   FILESYS library error 4  the errno's  a Write without a count pointer
 //                            status       put fewer bytes than asked and the
 //                                      I/O facet did not fail (the C-stream
