@@ -21,6 +21,7 @@
 #else
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -340,6 +341,49 @@ int StdoutPipe(const std::string &) {
   return 0;
 }
 
+// stdout a terminal (Linux: a pseudo-terminal in raw mode, so that the
+// bytes pass unchanged): a text file writes its lines with the default
+// window and without one.
+int StdoutTerminal(const std::string &) {
+#if defined(_WIN32)
+  return 0;
+#else
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  CHECK_OR(1, master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  CHECK_OR(2, slave >= 0);
+  struct termios raw;
+  CHECK_OR(3, tcgetattr(slave, &raw) == 0);
+  cfmakeraw(&raw);
+  CHECK_OR(4, tcsetattr(slave, TCSANOW, &raw) == 0);
+  CHECK_OR(5, std::fflush(stdout) == 0 && dup2(slave, 1) == 1);
+  close(slave);
+  std::string want;
+  for (int window = 0; window < 2; ++window) {
+    tCSTREAM *phys = new tCSTREAM(stdout);
+    tTXTFILE *out = window ? new tTXTFILE(*phys, 1) : new tTXTFILE(phys, 1);
+    for (int i = 0; i < 50; ++i) {
+      std::string line = std::to_string(window) + ":" + std::string(i * 7, 't');
+      CHECK_OR(6, out->WriteLine(line.c_str()) == 0);
+      want += line + "\r\n";
+    }
+    unsigned long line = 0, pos = 0;
+    CHECK_OR(7, out->GetLinePos(&line, &pos) == 0 && line == 50);
+    delete out;
+  }
+  CHECK_OR(8, std::fflush(stdout) == 0);
+  std::string got;
+  char chunk[4096];
+  while (got.size() < want.size()) {
+    ssize_t n = read(master, chunk, sizeof chunk);
+    if (n <= 0) break;
+    got.append(chunk, static_cast<size_t>(n));
+  }
+  CHECK_OR(9, got == want);
+  return 0;
+#endif
+}
+
 // A window in the caller's memory on a stream already written to starts
 // where the stream stands.
 int CallerWindowAfterOutput(const std::string &dir) {
@@ -368,6 +412,7 @@ const std::map<std::string, Case> &Cases() {
       {"stdout to a file", StdoutToFile},
       {"stdin a pipe", StdinPipe},
       {"stdout a pipe", StdoutPipe},
+      {"stdout a terminal", StdoutTerminal},
       {"caller window after output", CallerWindowAfterOutput},
   };
   return cases;
@@ -385,6 +430,7 @@ class CStreamCases : public kelcore_test::TempDirTest,
 TEST_P(CStreamCases, InAChildWithinTwentySeconds) {
 #if defined(_WIN32)
   if (GetParam() == "short write") GTEST_SKIP() << "size limits are Linux's (RLIMIT_FSIZE)";
+  if (GetParam() == "stdout a terminal") GTEST_SKIP() << "pseudo-terminals are Linux's";
 #endif
   kelcore_test::ChildProcess child;
   ASSERT_TRUE(child.Start("cstream_case", {GetParam(), tmp.path()}));
@@ -394,7 +440,8 @@ TEST_P(CStreamCases, InAChildWithinTwentySeconds) {
 INSTANTIATE_TEST_SUITE_P(Items, CStreamCases,
                          ::testing::Values("read after write", "short write", "end of file",
                                            "end is not sticky", "stdout to a file", "stdin a pipe",
-                                           "stdout a pipe", "caller window after output"),
+                                           "stdout a pipe", "stdout a terminal",
+                                           "caller window after output"),
                          [](const ::testing::TestParamInfo<std::string> &info) {
                            std::string n = info.param;
                            for (char &c : n) {
