@@ -1,12 +1,16 @@
 // Reading a 64 MiB file in 4 KiB calls through a logical file over a C
-// stream against plain fread on the same kind of stream; and catgets of the
-// library against the C library's (Linux) on the same texts.
+// stream against plain fread on the same kind of stream; text lines read
+// from a pipe through a text file over a C stream against fgets on the
+// same kind of stream; and catgets of the library against the C library's
+// (Linux) on the same texts.
 //
 // The file stays in the page cache: the figures measure the layers, not the
 // disk. Each read pass starts again at the beginning when it reaches the end.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -14,6 +18,7 @@
 
 #include "kelcore/catalog/nls_catalog.h"
 #include "kelcore/files/logical_file.h"
+#include "kelcore/files/text_file.h"
 #include "kelcore/physical/cstream/cstream_file.h"
 #include "tools/kelmsgc/msgc.h"
 
@@ -66,6 +71,71 @@ void Kel_LogicalFileOverCStream(benchmark::State &state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBlock);
 }
 BENCHMARK(Kel_LogicalFileOverCStream);
+
+// --- text lines over a pipe -------------------------------------------------------
+
+// 8 MiB of lines of 0 to 120 characters, CR LF ended, as a text file
+// writes them.
+const std::string &PipeText() {
+  static const std::string text = [] {
+    std::string t;
+    for (unsigned int i = 0; t.size() < (8u << 20); ++i) {
+      t.append((i * 37) % 121, static_cast<char>('a' + i % 26));
+      t += "\r\n";
+    }
+    return t;
+  }();
+  return text;
+}
+
+// Runs `read` on the read end of a pipe, as a stream, while a thread writes
+// PipeText into the other end; the result is the number of lines read.
+template <typename Reader>
+void OverAPipe(benchmark::State &state, Reader read) {
+  const std::string &text = PipeText();
+  for (auto _ : state) {
+    int ends[2];
+    if (pipe(ends) != 0) {
+      state.SkipWithError("pipe");
+      return;
+    }
+    std::thread writer([&] {
+      for (size_t at = 0; at < text.size();) {
+        ssize_t n = write(ends[1], text.data() + at, text.size() - at);
+        if (n <= 0) break;
+        at += static_cast<size_t>(n);
+      }
+      close(ends[1]);
+    });
+    std::FILE *in = fdopen(ends[0], "rb");
+    benchmark::DoNotOptimize(read(in));
+    std::fclose(in);
+    writer.join();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+
+void Stdio_FgetsOverAPipe(benchmark::State &state) {
+  OverAPipe(state, [](std::FILE *in) {
+    char line[256];
+    long lines = 0;
+    while (std::fgets(line, sizeof line, in) != nullptr) ++lines;
+    return lines;
+  });
+}
+BENCHMARK(Stdio_FgetsOverAPipe)->Unit(benchmark::kMillisecond);
+
+// The reference constructor's window of 512 bytes.
+void Kel_ReadLineOverAPipe(benchmark::State &state) {
+  OverAPipe(state, [](std::FILE *in) {
+    tTXTFILE file(*new tCSTREAM(in), 1);
+    char line[256];
+    long lines = 0;
+    while (file.ReadLine(line, sizeof line) == 0) ++lines;
+    return lines;
+  });
+}
+BENCHMARK(Kel_ReadLineOverAPipe)->Unit(benchmark::kMillisecond);
 
 // --- catgets ------------------------------------------------------------------
 

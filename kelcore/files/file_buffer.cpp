@@ -1,9 +1,11 @@
 // The logical file's buffer and the data path through it: Read, Write,
 // Seek, GetPos, Flush and SetBuffer.
+#include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/error/os_error.h"
 #include "kelcore/files/logical_file.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/physical/physical_file.h"
@@ -13,7 +15,37 @@
 namespace {
 // FILESYS set-0 message: a buffered read without a count came up short.
 const unsigned int cMSG_SHORT_READ = 3;
+// FILESYS set-0 message: a write without a count came up short.
+const unsigned int cMSG_SHORT_WRITE = 4;
 const unsigned int cSTATUS_EOF = 4;
+
+// Writes all `count` bytes or fails. An I/O facet may report a short
+// transfer only through its count (the C-stream back end never fails a
+// write): without a count asked for, that is a failure, with the C
+// library's reason (errno as the write left it) as FILESYS library
+// error 4.
+unsigned int WriteAll(tPHYFILEIOOBJ &io, const void *buf, unsigned long count) {
+  unsigned long put = 0;
+  errno = 0;
+  unsigned int status = io.Write(buf, count, &put);
+  if (status != 0 || put >= count) return status;
+  int err = errno != 0 ? errno : ENOSPC;
+  tMSG *msg = kelfilesys::NewLibraryError(cMSG_SHORT_WRITE);
+  // Without memory for the parameter a null one keeps the name at %1.
+  *msg << static_cast<tPARAMETER *>(new (std::nothrow) tPARM_ERRNO(err));
+  tTHREAD::SetLastError(io.AddErrorContext(msg));
+  return tERRNO::ToStatus(err);
+}
+
+// Reads all `count` bytes or fails with FILESYS library error 3 and
+// status 4 (end of file), whichever back end is underneath.
+unsigned int ReadAll(tPHYFILEIOOBJ &io, void *buf, unsigned long count) {
+  unsigned long got = 0;
+  unsigned int status = io.Read(buf, count, &got);
+  if (status != 0 || got >= count) return status;
+  tTHREAD::SetLastError(io.AddErrorContext(kelfilesys::NewLibraryError(cMSG_SHORT_READ)));
+  return cSTATUS_EOF;
+}
 }  // namespace
 
 typedef tLOGICAL_FILE::tKEL_FILE_BUFFER tBUFFER;
@@ -105,7 +137,7 @@ unsigned int tBUFFER::Flush(tPHYFILEIOOBJ &io, int invalidate) {
     if (status == 0 && pos != base_) {
       status = io.Seek(static_cast<long>(base_), tFILEDEFS::SEEK_FROM_START, nullptr);
     }
-    if (status == 0) status = io.Write(memory_, valid_, nullptr);
+    if (status == 0) status = WriteAll(io, memory_, valid_);
     if (status != 0) return status;
     dirty_ = 0;
   }
@@ -120,7 +152,20 @@ unsigned int tBUFFER::Invalidate(tPHYFILEIOOBJ &io) {
   unsigned long pos = 0;
   unsigned int status = io.GetPos(&pos);
   if (status == 0 && pos != logical) {
+    errno = 0;
     status = io.Seek(static_cast<long>(logical), tFILEDEFS::SEEK_FROM_START, nullptr);
+    if (status != 0 && errno == ESPIPE && pos == base_ + valid_ && !dirty_) {
+      // The stream cannot move back (a pipe, a terminal): the bytes read
+      // ahead but not delivered exist nowhere else, so they stay, as the
+      // start of a window at the logical position; the stream stands just
+      // past them, as it did.
+      const unsigned int keep = valid_ - cursor_;
+      std::memmove(memory_, memory_ + cursor_, keep);
+      base_ = logical;
+      valid_ = keep;
+      cursor_ = 0;
+      return 0;
+    }
   }
   if (status != 0) return status;
   base_ = logical;
@@ -161,7 +206,7 @@ unsigned int tLOGICAL_FILE::Read(void *buf, unsigned long count, unsigned long *
       return status;
     }
   }
-  if (b.memory_ == nullptr) return io.Read(buf, count, got);
+  if (b.memory_ == nullptr) return got != nullptr ? io.Read(buf, count, got) : ReadAll(io, buf, count);
 
   unsigned char *out = static_cast<unsigned char *>(buf);
   unsigned long done = 0;
@@ -207,7 +252,7 @@ unsigned int tLOGICAL_FILE::Write(void const *buf, unsigned long count, unsigned
       return status;
     }
   }
-  if (b.memory_ == nullptr) return io.Write(buf, count, put);
+  if (b.memory_ == nullptr) return put != nullptr ? io.Write(buf, count, put) : WriteAll(io, buf, count);
 
   const unsigned char *in = static_cast<const unsigned char *>(buf);
   unsigned long done = 0;
@@ -253,6 +298,7 @@ unsigned int tLOGICAL_FILE::Seek(tFILEDEFS::eSEEKMODE mode, long offset, unsigne
     if (status == 0) status = io.Seek(offset, tFILEDEFS::SEEK_FROM_END, &pos);
     if (status != 0) return status;
     b.base_ = pos;
+    b.valid_ = b.cursor_ = 0;
   } else {
     // Signed, so that a target before the start goes to the I/O facet,
     // which refuses it.
@@ -268,6 +314,7 @@ unsigned int tLOGICAL_FILE::Seek(tFILEDEFS::eSEEKMODE mode, long offset, unsigne
       if (status == 0) status = io.Seek(static_cast<long>(target), tFILEDEFS::SEEK_FROM_START, nullptr);
       if (status != 0) return status;
       b.base_ = static_cast<unsigned long>(target);
+      b.valid_ = b.cursor_ = 0;
     }
   }
   if (newPos != nullptr) *newPos = b.base_ + b.cursor_;
@@ -283,7 +330,13 @@ unsigned int tLOGICAL_FILE::Rewind() { return Seek(tFILEDEFS::SEEK_FROM_START, 0
 unsigned int tLOGICAL_FILE::GetPos(unsigned long *pos) {
   tHOLD hold(sync_);
   if (buffer_.memory_ == nullptr) {
-    return static_cast<tPHYFILEIOOBJ &>(*this).Seek(0, tFILEDEFS::SEEK_FROM_CURRENT, pos);
+    tPHYFILEIOOBJ &io = *this;
+    errno = 0;
+    unsigned int status = io.Seek(0, tFILEDEFS::SEEK_FROM_CURRENT, pos);
+    // A stream that cannot seek at all (a pipe: ESPIPE) may still know how
+    // far it has come: its own position answers then.
+    if (status != 0 && errno == ESPIPE && io.GetPos(pos) == 0) return 0;
+    return status;
   }
   if (pos != nullptr) *pos = buffer_.base_ + buffer_.cursor_;
   return 0;
@@ -305,11 +358,17 @@ void tLOGICAL_FILE::SetBuffer(unsigned int size, void *memory) {
   // the I/O facet stands at the logical position and nothing is pending.
   if (open_ && buffered && b.Flush(io, 1) != 0) return;
   b.Set(size, memory);
-  if (!open_ || buffered || b.memory_ == nullptr) return;
+  if (buffered || b.memory_ == nullptr) return;
   // Caller memory on a file that was unbuffered: the window starts where
-  // the file stands.
+  // the file stands. That includes a stream attached without opening,
+  // which may already have been written to; a closed file opens at 0.
   unsigned long pos = 0;
-  if (io.GetPos(&pos) != 0) {
+  tMSG *before = open_ ? nullptr : tTHREAD::TakeOwnershipOfLastError();
+  unsigned int status = io.GetPos(&pos);
+  if (!open_) {
+    tTHREAD::SetLastError(before);
+    if (status != 0) pos = 0;
+  } else if (status != 0) {
     b.memory_ = nullptr;
     b.size_ = 0;
     return;

@@ -118,6 +118,9 @@ tLOGICAL_FILE::~tLOGICAL_FILE() {
   // A Close that fails keeps the file open for another attempt; nobody
   // makes one after this, so whatever is still held is let go.
   if (open_ && Close() != 0) Abandon();
+  // A stream used without opening (tCSTREAM(stdout)) is never closed here,
+  // but what its window collected still belongs on it.
+  if (!open_ && buffer_.dirty_) buffer_.Flush(*io_, 0);
   if (own_) delete physical_;
 }
 

@@ -16,8 +16,13 @@
 //
 //   FILESYS library error 2  status 3  AccessTest finds a wanted access
 //                                      bit missing
-//   FILESYS library error 3  status 4  a buffered Read without a count
-//                                      pointer got fewer bytes than asked
+//   FILESYS library error 3  status 4  a Read without a count pointer got
+//                                      fewer bytes than asked (buffered or
+//                                      not, whatever the back end)
+//   FILESYS library error 4  the errno's  a Write without a count pointer
+//                            status       put fewer bytes than asked and the
+//                                      I/O facet did not fail (the C-stream
+//                                      back end); parameters: errno, name
 //
 // Buffering. A logical file starts unbuffered: every Read, Write, Seek and
 // GetPos goes straight to the I/O facet. SetBuffer(size, memory) gives it
@@ -89,6 +94,7 @@ class KELCORE_API tLOGICAL_FILE {
 
    private:
     friend class tLOGICAL_FILE;
+    friend class tTXTFILE;
     tKEL_FILE_BUFFER(const tKEL_FILE_BUFFER &);
     tKEL_FILE_BUFFER &operator=(const tKEL_FILE_BUFFER &);
 
@@ -298,6 +304,8 @@ class KELCORE_API tLOGICAL_FILE {
  private:
   tLOGICAL_FILE(const tLOGICAL_FILE &);
   tLOGICAL_FILE &operator=(const tLOGICAL_FILE &);
+  // Reads lines straight out of the window.
+  friend class tTXTFILE;
 
   operator tPHYFILEIOOBJ &();
   tPHYFILESYSOBJ &FileSys() const;

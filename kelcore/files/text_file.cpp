@@ -6,6 +6,8 @@
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/physical/file_defs.h"
+#include "kelcore/physical/physical_file.h"
+#include "kelcore/sync/lock.h"
 #include "kelcore/sync/thread.h"
 
 namespace {
@@ -45,6 +47,22 @@ unsigned long OrdinaryRun(const char *p, unsigned long n) {
     if (j == n) return j;
   }
 }
+
+// Holds a lock facet (null: none) for a block.
+class tHOLD_SYNC {
+ public:
+  explicit tHOLD_SYNC(tPHYSYNCOBJ *sync) : sync_(sync) {
+    if (sync_ != nullptr) sync_->LockObject();
+  }
+  ~tHOLD_SYNC() {
+    if (sync_ != nullptr) sync_->UnlockObject();
+  }
+
+ private:
+  tHOLD_SYNC(const tHOLD_SYNC &);
+  tHOLD_SYNC &operator=(const tHOLD_SYNC &);
+  tPHYSYNCOBJ *sync_;
+};
 
 }  // namespace
 
@@ -216,6 +234,22 @@ unsigned int tTXTFILE::_ReadLinePiece(char *buf, unsigned int size, int *cut) {
 // and grow within a line, so short lines copy little beyond their end.
 unsigned int tTXTFILE::ReadLineBlocks(char *buf, unsigned int size, int *cut, int *handled) {
   *handled = 1;
+  {
+    tHOLD_SYNC hold(sync_);
+    tKEL_FILE_BUFFER &b = buffer_;
+    if (b.memory_ == nullptr && b.owned_) {
+      unsigned int status = b.Allocate(*io_);
+      if (status != 0) return status;
+    }
+    if (b.memory_ != nullptr) return ReadLineWindow(buf, size, cut, handled);
+    // Unbuffered, the bytes read past the line end go back by a seek: only
+    // a file that can seek may be read that way. A pipe or a terminal is
+    // read one character at a time instead, so that no byte is lost.
+    if (io_->Seek(0, tFILEDEFS::SEEK_FROM_CURRENT, nullptr) != 0) {
+      *handled = 0;
+      return 0;
+    }
+  }
   unsigned int n = 0;  // characters stored
   unsigned long block = 128;
   for (;;) {
@@ -281,6 +315,64 @@ unsigned int tTXTFILE::ReadLineBlocks(char *buf, unsigned int size, int *cut, in
       return seek;
     }
     if (block < 4096) block *= 2;
+  }
+}
+
+// The line straight out of the window, which the caller holds locked:
+// nothing is read past the line end, so nothing needs to go back, and the
+// stream underneath need not be able to seek.
+unsigned int tTXTFILE::ReadLineWindow(char *buf, unsigned int size, int *cut, int *handled) {
+  tKEL_FILE_BUFFER &b = buffer_;
+  unsigned int n = 0;  // characters stored
+  for (;;) {
+    if (b.cursor_ >= b.valid_) {
+      unsigned int status = b.Fill(*io_);
+      if (status != 0) {
+        buf[n] = 0;
+        return status;
+      }
+      if (b.cursor_ >= b.valid_) {
+        buf[n] = 0;
+        if (n == 0) {
+          // Nothing left: the character path reports the end as always.
+          *handled = 0;
+          return 0;
+        }
+        end_of_text_ = 1;
+        ++line_;
+        return 0;
+      }
+    }
+    const char *p = reinterpret_cast<const char *>(b.memory_) + b.cursor_;
+    const unsigned long avail = b.valid_ - b.cursor_;
+    unsigned long run = OrdinaryRun(p, avail);
+    const unsigned long room = size - 1 - n;
+    if (run > room) {
+      // More ordinary characters than fit: the line is cut after what
+      // fits, and the rest is read next time.
+      std::memcpy(buf + n, p, room);
+      n += static_cast<unsigned int>(room);
+      b.cursor_ += static_cast<unsigned int>(room);
+      buf[n] = 0;
+      *cut = 1;
+      return 0;
+    }
+    std::memcpy(buf + n, p, run);
+    n += static_cast<unsigned int>(run);
+    b.cursor_ += static_cast<unsigned int>(run);
+    if (run == avail) continue;
+    const char ch = p[run];
+    ++b.cursor_;
+    if (ch == cCR || ch == 0) continue;
+    ++line_;
+    buf[n] = 0;
+    if (ch == cEOT) {
+      end_of_text_ = 1;
+      // The line ends with the text; GetChar would leave this message.
+      unsigned int status = EndOfText();
+      return n > 0 ? 0 : status;
+    }
+    return 0;
   }
 }
 

@@ -121,6 +121,8 @@ class KELCORE_API tTXTFILE : public tFILE {
   // gives back what follows the line. *handled 0: nothing was delivered,
   // go on one character at a time.
   unsigned int ReadLineBlocks(char *buf, unsigned int size, int *cut, int *handled);
+  // The same out of the logical file's window, held locked by the caller.
+  unsigned int ReadLineWindow(char *buf, unsigned int size, int *cut, int *handled);
 
   int end_of_text_;
   unsigned long line_;

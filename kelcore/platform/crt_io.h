@@ -85,6 +85,10 @@ int remove(const char *name);
 int rename(const char *from, const char *to);
 #endif
 
+// 1 when the descriptor's file has positions (a disk file), 0 for a pipe,
+// a terminal, a socket or a character device that cannot seek.
+int IsSeekableDescriptor(int fd);
+
 }  // namespace kelsys
 
 #endif  // KELCORE_PLATFORM_CRT_IO_H

@@ -34,7 +34,7 @@ const std::vector<Raised> &RaisedMessages() {
       {kelapp::cCATALOG_NAME, kelapp::cCATALOG_VERSION, 1, {0, 1, 2, 3, 4}},
       {kelcstream::cCATALOG_NAME, kelcstream::cCATALOG_VERSION, 0,
        {0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11}},
-      {kelfilesys::cCATALOG_NAME, kelfilesys::cCATALOG_VERSION, 0, {1, 2, 3}},
+      {kelfilesys::cCATALOG_NAME, kelfilesys::cCATALOG_VERSION, 0, {1, 2, 3, 4}},
       {kellog::cCATALOG_NAME, kellog::cCATALOG_VERSION, 0, {0, 1, 2, 3, 4}},
       {kelmsgfile::cCATALOG_NAME, kelmsgfile::cCATALOG_VERSION, 0, {0, 1, 2, 3, 4, 5}},
       {kelmsgfile::cCATALOG_NAME, kelmsgfile::cCATALOG_VERSION, 1, {0, 1}},

@@ -20,6 +20,7 @@
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/files/ini_file.h"
 #include "kelcore/msg/message.h"
+#include "kelcore/physical/cstream/cstream_file.h"
 #include "kelcore/physical/os/os_file.h"
 #include "kelcore/sync/thread.h"
 #include "tests/support/alloc_failure.h"
@@ -118,6 +119,23 @@ TEST_F(IniFileTest, ReadingAndWritingRules) {
       ini.Save();
     }
     EXPECT_EQ(c.saved, Bytes());
+    // Loading reads the same over both back ends, unbuffered, with the
+    // reference constructor's window and with windows of 4 KiB and 64 KiB.
+    Put(c.file);
+    for (int cstream = 0; cstream < 2; ++cstream) {
+      for (unsigned int window : {0u, 512u, 4096u, 65536u}) {
+        SCOPED_TRACE(std::string(cstream ? "C stream" : "OS file") + ", window " +
+                     std::to_string(window));
+        tPHYSICAL_FILE *phys = cstream ? static_cast<tPHYSICAL_FILE *>(new tCSTREAM)
+                                       : static_cast<tPHYSICAL_FILE *>(new tOSFILE);
+        tINIFILE *ini = window == 512 ? new tINIFILE(*phys, 1) : new tINIFILE(phys, 1);
+        if (window != 512) ini->SetBuffer(window, nullptr);
+        ini->SetName(path().c_str());
+        ini->Load();
+        EXPECT_EQ(c.dump, Dump(*ini));
+        delete ini;
+      }
+    }
   }
 }
 

@@ -12,10 +12,13 @@
 #include "kelcore/catalog/catalog.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/files/record_file.h"
+#include "kelcore/physical/cstream/cstream_file.h"
+#include "kelcore/physical/os/os_file.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/sync/thread.h"
 #include "tests/support/alloc_failure.h"
 #include "tests/support/counting_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -158,6 +161,51 @@ TEST(RecordFile, OpenChecksAndTheCloseAfterAFailure) {
   EXPECT_EQ(kFail, f.OpenAlways(RW, 0, 0666));
   EXPECT_EQ("keep", phys.data);
   EXPECT_FALSE(phys.open);
+}
+
+// The same records on real files, through both back ends, unbuffered and
+// with windows of 4 KiB and 64 KiB, one record above 4 KiB: the bytes are
+// those of the file in memory, and every record reads back.
+TEST(RecordFile, RealFilesOverBothBackEnds) {
+  kelcore_test::TempDir tmp;
+  std::vector<Rec> recs = kRecs;
+  recs.push_back({9, std::string(9000, 'L')});
+  recs.push_back({2, "after"});
+  const std::string want = Write("ID", nullptr, nullptr, recs);
+  for (int cstream = 0; cstream < 2; ++cstream) {
+    for (unsigned int window : {0u, 4096u, 65536u}) {
+      SCOPED_TRACE(std::string(cstream ? "C stream" : "OS file") + ", window " + std::to_string(window));
+      const std::string path = tmp.File("real.rec");
+      auto make = [&] {
+        return cstream ? static_cast<tPHYSICAL_FILE *>(new tCSTREAM)
+                       : static_cast<tPHYSICAL_FILE *>(new tOSFILE);
+      };
+      {
+        tRECFILE f(make(), 1);
+        f.SetBuffer(window, nullptr);
+        ASSERT_EQ(0u, f.SetFile(path.c_str(), "ID", nullptr, nullptr));
+        ASSERT_EQ(0u, f.Create(RW, 0, 0666));
+        for (const Rec &r : recs) EXPECT_EQ(0u, f.WriteRec(r.body.data(), r.type, r.body.size()));
+        EXPECT_EQ(0u, f.Close());
+      }
+      std::string bytes;
+      ASSERT_TRUE(kelcore_test::ReadWholeFile(path, &bytes));
+      EXPECT_EQ(want, bytes);
+      tRECFILE f(make(), 1);
+      f.SetBuffer(window, nullptr);
+      ASSERT_EQ(0u, f.SetFile(path.c_str(), "ID", nullptr, nullptr));
+      ASSERT_EQ(0u, f.OpenExisting(RW, 0));
+      std::vector<char> buf(10000);
+      for (const Rec &r : recs) {
+        unsigned int type = 0, length = 0;
+        EXPECT_EQ(0u, f.ReadRec(buf.data(), static_cast<unsigned int>(r.body.size()), &type, &length));
+        EXPECT_EQ(r.type, type);
+        EXPECT_EQ(r.body, std::string(buf.data(), length));
+      }
+      EXPECT_EQ(kFail, f.ReadHeader(nullptr, nullptr)) << "the end";
+      EXPECT_EQ(0u, f.Close());
+    }
+  }
 }
 
 TEST(RecordFile, ReadRecIntoShorterAndLongerBuffersAndFindRecForward) {

@@ -11,6 +11,7 @@
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/files/text_file.h"
 #include "kelcore/msg/message.h"
+#include "kelcore/physical/cstream/cstream_file.h"
 #include "kelcore/physical/os/os_file.h"
 #include "kelcore/sync/thread.h"
 #include "tests/support/temp_dir.h"
@@ -36,25 +37,34 @@ void ExpectTxtError(unsigned int number, unsigned long *line = nullptr) {
 }
 
 // How the file under test is buffered: none (every character is one read
-// of the physical file), the reference constructor's 512 bytes, and windows
-// small enough that every line crosses several.
-enum Buffering { kUnbuffered, kDefault512, kWindow1, kWindow7 };
-const Buffering kAllBufferings[] = {kUnbuffered, kDefault512, kWindow1, kWindow7};
+// of the physical file), the reference constructor's 512 bytes, windows
+// small enough that every line crosses several, and windows of 4 KiB and
+// 64 KiB.
+enum Buffering { kUnbuffered, kDefault512, kWindow1, kWindow7, kWindow4K, kWindow64K };
+const Buffering kAllBufferings[] = {kUnbuffered, kDefault512, kWindow1, kWindow7, kWindow4K,
+                                    kWindow64K};
+
+// The back end of the file under test: the test suite's parameter.
+bool g_cstream = false;
 
 struct OpenText {
-  tOSFILE *phys = new tOSFILE;
+  tPHYSICAL_FILE *phys = g_cstream ? static_cast<tPHYSICAL_FILE *>(new tCSTREAM)
+                                   : static_cast<tPHYSICAL_FILE *>(new tOSFILE);
   tTXTFILE *txt;
   OpenText(const std::string &path, Buffering b) {
+    static const unsigned int windows[] = {0, 0, 1, 7, 4096, 65536};
     txt = b == kDefault512 ? new tTXTFILE(*phys, 1) : new tTXTFILE(phys, 1);
-    if (b == kWindow1) txt->SetBuffer(1, nullptr);
-    if (b == kWindow7) txt->SetBuffer(7, nullptr);
+    if (windows[b] != 0) txt->SetBuffer(windows[b], nullptr);
     txt->SetName(path.c_str());
   }
   ~OpenText() { delete txt; }
 };
 
-class TextFileTest : public kelcore_test::TempDirTest {
+// Every test runs over the operating-system and the C-stream back end.
+class TextFileTest : public kelcore_test::TempDirTest, public ::testing::WithParamInterface<bool> {
  protected:
+  TextFileTest() { g_cstream = GetParam(); }
+
   std::string Put(const std::string &bytes) {
     std::string path = tmp.File("t.txt");
     EXPECT_TRUE(kelcore_test::WriteWholeFile(path, bytes));
@@ -94,7 +104,7 @@ const ReadCase kReadCases[] = {
     {"16-bit odd last byte", std::string("A\0B", 3), 1, "A", {"A"}, 1, 0},
 };
 
-TEST_F(TextFileTest, ReadingRulesInEveryWidthAndBuffering) {
+TEST_P(TextFileTest, ReadingRulesInEveryWidthAndBuffering) {
   for (const ReadCase &c : kReadCases) {
     std::string path = Put(c.bytes);
     for (Buffering b : kAllBufferings) {
@@ -130,7 +140,7 @@ TEST_F(TextFileTest, ReadingRulesInEveryWidthAndBuffering) {
 // or by the end of the text: a line that fits comes whole; a longer one
 // comes in pieces of size - 1 characters, each but the last reported with
 // message 1 and the line's number, and nothing is lost or merged.
-TEST_F(TextFileTest, OverlongLinesAreCutAndContinued) {
+TEST_P(TextFileTest, OverlongLinesAreCutAndContinued) {
   const unsigned int size = 8;
   for (unsigned int len : {0u, 1u, size - 2, size - 1, size, size + 1, 2 * size - 2, 2 * size, 600u}) {
     for (bool final_lf : {true, false}) {
@@ -176,7 +186,7 @@ TEST_F(TextFileTest, OverlongLinesAreCutAndContinued) {
   }
 }
 
-TEST_F(TextFileTest, TinyLineBuffers) {
+TEST_P(TextFileTest, TinyLineBuffers) {
   std::string path = Put("ab\n\n");
   OpenText f(path, kDefault512);
   ASSERT_EQ(0u, f.txt->OpenExisting(1, 1));
@@ -196,7 +206,7 @@ TEST_F(TextFileTest, TinyLineBuffers) {
 
 // ---------------------------------------------------------------- writing
 
-TEST_F(TextFileTest, WritingInEveryWidthAndOrder) {
+TEST_P(TextFileTest, WritingInEveryWidthAndOrder) {
   struct {
     int wide, swap;
     std::string bytes;
@@ -236,7 +246,7 @@ TEST_F(TextFileTest, WritingInEveryWidthAndOrder) {
 // A line cut by ReadLine continues from the file, so a position saved right
 // after the cut and restored finds the first character that did not fit,
 // in either width and through every buffering.
-TEST_F(TextFileTest, APositionSavedAtACutLineKeepsTheNextCharacter) {
+TEST_P(TextFileTest, APositionSavedAtACutLineKeepsTheNextCharacter) {
   for (int wide = 0; wide < 2; ++wide) {
     std::string bytes;
     for (char c : std::string("ABCDEFGHIJ\n")) {
@@ -262,7 +272,7 @@ TEST_F(TextFileTest, APositionSavedAtACutLineKeepsTheNextCharacter) {
   }
 }
 
-TEST_F(TextFileTest, LinePositionsPushbackAndTheEnd) {
+TEST_P(TextFileTest, LinePositionsPushbackAndTheEnd) {
   std::string path = Put("one\ntwo\nthree\x1Atail");
   for (Buffering b : kAllBufferings) {
     SCOPED_TRACE(b);
@@ -336,5 +346,10 @@ TEST_F(TextFileTest, LinePositionsPushbackAndTheEnd) {
     EXPECT_EQ('o', ch) << "the pushback went with the close";
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(OsAndCStream, TextFileTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                           return std::string(info.param ? "CStream" : "Os");
+                         });
 
 }  // namespace

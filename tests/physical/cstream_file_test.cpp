@@ -129,6 +129,23 @@ const Scenario kScenarios[] = {
            << StV(f.GetSize(&ul), ul);
      },
      "0 0 0 0:2"},
+    {"transfers above 4 KiB, reading after writing and writing after reading",
+     [](tLOGICAL_FILE &f, const std::string &path, Out &out) {
+       std::string big;
+       for (int i = 0; i < 9000; ++i) big += static_cast<char>('a' + i % 23);
+       std::string back(6000, '?');
+       unsigned long got = 0;
+       out << St(f.OpenExisting(RW, 1)) << St(f.Write(big.data(), 9000, nullptr))
+           << St(f.Read(&back[0], 6000, &got)) << std::to_string(got)
+           << StV(f.Seek(D::SEEK_FROM_START, 100, &ul), ul) << St(f.Read(&back[0], 6000, &got))
+           << std::to_string(back == big.substr(100, 6000)) << St(f.Write("XY", 2, nullptr))
+           << StV(f.GetSize(&ul), ul) << St(f.Close());
+       std::string bytes;
+       kelcore_test::ReadWholeFile(path, &bytes);
+       big.replace(6100, 2, "XY");
+       out << std::to_string(bytes == big);
+     },
+     "0 0 0 0 0:100 0 1 0 0:9000 0 1"},
     {"exists and delete",
      [](tLOGICAL_FILE &f, const std::string &, Out &out) {
        out << StV(f.Exists(&exists), exists) << St(f.Delete()) << StV(f.Exists(&exists), exists)
@@ -162,10 +179,11 @@ TEST_P(BackEnds, SameScenariosSameResults) {
   }
 }
 
-// Operating-system and C-stream back ends, unbuffered and with a window
-// smaller than most transfers.
+// Operating-system and C-stream back ends, unbuffered, with a window
+// smaller than most transfers, and with windows of 4 KiB and 64 KiB.
 INSTANTIATE_TEST_SUITE_P(OsAndCStream, BackEnds,
-                         ::testing::Combine(::testing::Values(0, 1), ::testing::Values(0u, 4u)));
+                         ::testing::Combine(::testing::Values(0, 1),
+                                            ::testing::Values(0u, 4u, 4096u, 65536u)));
 
 // --- what the C-stream back end adds ----------------------------------------------
 

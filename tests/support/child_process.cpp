@@ -85,6 +85,15 @@ void ChildProcess::Kill() {
   if (started_) { TerminateProcess(process_, 137); Wait(); }
 }
 
+int ChildProcess::WaitFor(int timeout_ms) {
+  if (!started_) return -1;
+  if (WaitForSingleObject(process_, static_cast<DWORD>(timeout_ms)) == WAIT_TIMEOUT) {
+    Kill();
+    return -2;
+  }
+  return Wait();
+}
+
 #else
 
 bool ChildProcess::Start(const std::string &name, const std::vector<std::string> &args) {
@@ -110,6 +119,27 @@ int ChildProcess::Wait() {
 
 void ChildProcess::Kill() {
   if (started_) { kill(pid_, SIGKILL); Wait(); }
+}
+
+int ChildProcess::WaitFor(int timeout_ms) {
+  if (!started_) return -1;
+  for (int waited = 0;; waited += 10) {
+    int status = 0;
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      started_ = false;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (r < 0 && errno != EINTR) {
+      started_ = false;
+      return -1;
+    }
+    if (waited >= timeout_ms) {
+      Kill();
+      return -2;
+    }
+    SleepMs(10);
+  }
 }
 
 #endif

@@ -39,6 +39,9 @@ class ChildProcess {
   // Waits for the child to end; returns its exit code, or -1 on failure or
   // when it was killed.
   int Wait();
+  // The same within `timeout_ms`; a child still running then is killed and
+  // the result is -2, so that a hang fails a test instead of the suite.
+  int WaitFor(int timeout_ms);
   // Ends the child abruptly, as a crash would (SIGKILL / TerminateProcess).
   void Kill();
   bool Running() const { return started_; }

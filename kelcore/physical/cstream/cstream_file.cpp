@@ -34,6 +34,11 @@ enum {
 
 const unsigned int cSTATUS_FAILURE = 0xFFFFFFFFu;
 
+// The last transfer on the stream, for the C runtime's rule on switching
+// between input and output.
+// A read that came up short met the end of the file.
+enum { cLAST_NONE = 0, cLAST_READ = 1, cLAST_WRITE = 2, cLAST_END = 3 };
+
 // Makes CStream message `msgNo` with `err` and the file's name the thread's
 // last error; returns the status for `err`.
 unsigned int Report(const tPHYFILENAMEOBJ &file, unsigned int msgNo, int err) {
@@ -62,13 +67,26 @@ class tBINARY_MODE {
 // ---------------------------------------------------------------------------
 // tCSTREAMFILEIO
 
-tCSTREAMFILEIO::tCSTREAMFILEIO(std::FILE *stream) : stream_(stream), owns_stream_(0) {}
+tCSTREAMFILEIO::tCSTREAMFILEIO(std::FILE *stream)
+    : stream_(stream), owns_stream_(0), last_(cLAST_NONE), seekable_(-1), moved_(0) {}
 
 tCSTREAMFILEIO::~tCSTREAMFILEIO() {}
 
 void tCSTREAMFILEIO::SetStream(std::FILE *stream) {
   stream_ = stream;
   owns_stream_ = 0;
+  Attached();
+}
+
+void tCSTREAMFILEIO::Attached() {
+  last_ = cLAST_NONE;
+  seekable_ = -1;
+  moved_ = 0;
+}
+
+int tCSTREAMFILEIO::Seekable() {
+  if (seekable_ < 0) seekable_ = IsSeekableDescriptor(_fileno(stream_));
+  return seekable_;
 }
 
 std::FILE *tCSTREAMFILEIO::GetStream() const { return stream_; }
@@ -127,6 +145,7 @@ unsigned int tCSTREAMFILEIO::StdOpen(int flags, unsigned int mode, unsigned int 
   }
   stream_ = stream;
   owns_stream_ = 1;
+  Attached();
   return 0;
 }
 
@@ -138,6 +157,7 @@ unsigned int tCSTREAMFILEIO::Close() {
   // would leave a dangling stream behind.
   stream_ = nullptr;
   owns_stream_ = 0;
+  Attached();
   if (failed != 0) return Report(*this, cMSG_CLOSE, err);
   if (tLOGMGR::pLogFile != nullptr && tLOGMGR::Begin("cstream", 0xC0)) {
     *tLOGMGR::pLogFile << "Closed file \"" << GetName() << "\"." << '\n';
@@ -159,6 +179,11 @@ unsigned int tCSTREAMFILEIO::SetSize(unsigned long size) {
   if (_chsize(_fileno(stream_), static_cast<long>(size)) != 0) {
     return Report(*this, cMSG_SET_SIZE, errno);
   }
+  // Bytes read ahead into the stream's buffer may be gone or changed now:
+  // a seek by 0 drops them (the flush above already did with glibc, not
+  // with every Windows C runtime) and keeps the position.
+  std::fseek(stream_, 0, SEEK_CUR);
+  last_ = cLAST_NONE;
   return 0;
 }
 
@@ -176,8 +201,20 @@ unsigned int tCSTREAMFILEIO::GetSize(unsigned long *size) {
 unsigned int tCSTREAMFILEIO::Read(void *buffer, unsigned long bytes, unsigned long *done) {
   unsigned long got = 0;
   if (stream_ != nullptr && bytes != 0) {
+    // Input after output needs a flush between them; and the end-of-file
+    // flag would keep fread from seeing bytes added since the end was met.
+    if (last_ == cLAST_WRITE) {
+      std::fflush(stream_);
+    } else if (last_ == cLAST_END && Seekable()) {
+      // The Windows C runtime also marks the descriptor at its end and
+      // reads nothing more until it is moved: a seek by 0 clears both.
+      std::fseek(stream_, 0, SEEK_CUR);
+    }
+    std::clearerr(stream_);
     tBINARY_MODE binary(stream_);
     got = static_cast<unsigned long>(std::fread(buffer, 1, bytes, stream_));
+    last_ = got < bytes ? cLAST_END : cLAST_READ;
+    moved_ += got;
   }
   if (done != nullptr) *done = got;
   return 0;
@@ -186,8 +223,13 @@ unsigned int tCSTREAMFILEIO::Read(void *buffer, unsigned long bytes, unsigned lo
 unsigned int tCSTREAMFILEIO::Write(void const *buffer, unsigned long bytes, unsigned long *done) {
   unsigned long put = 0;
   if (stream_ != nullptr && bytes != 0) {
+    // Output after input needs a seek between them (one that cannot fail
+    // on a stream with positions; a stream without has nothing to undo).
+    if ((last_ == cLAST_READ || last_ == cLAST_END) && Seekable()) std::fseek(stream_, 0, SEEK_CUR);
     tBINARY_MODE binary(stream_);
     put = static_cast<unsigned long>(std::fwrite(buffer, 1, bytes, stream_));
+    last_ = cLAST_WRITE;
+    moved_ += put;
   }
   if (done != nullptr) *done = put;
   return 0;
@@ -202,7 +244,15 @@ unsigned int tCSTREAMFILEIO::Seek(long distance, tFILEDEFS::eSEEKMODE from,
     default: origin = SEEK_SET; break;
   }
   if (stream_ == nullptr) return Report(*this, cMSG_SEEK, EBADF);
+  // Asked of a pipe, fseek would write out or drop the stream's buffer
+  // before failing; refuse without touching it.
+  if (!Seekable()) {
+    unsigned int status = Report(*this, cMSG_SEEK, ESPIPE);
+    errno = ESPIPE;
+    return status;
+  }
   if (std::fseek(stream_, distance, origin) != 0) return Report(*this, cMSG_SEEK, errno);
+  last_ = cLAST_NONE;
   if (newPos != nullptr) {
     long pos = std::ftell(stream_);
     if (pos == -1) return Report(*this, cMSG_SEEK, errno);
@@ -213,6 +263,11 @@ unsigned int tCSTREAMFILEIO::Seek(long distance, tFILEDEFS::eSEEKMODE from,
 
 unsigned int tCSTREAMFILEIO::GetPos(unsigned long *pos) {
   if (stream_ == nullptr) return Report(*this, cMSG_GET_POS, EBADF);
+  if (!Seekable()) {
+    // No positions: how far this object has come through the stream.
+    if (pos != nullptr) *pos = moved_;
+    return 0;
+  }
   long at = std::ftell(stream_);
   if (at == -1) return Report(*this, cMSG_GET_POS, errno);
   if (pos != nullptr) *pos = static_cast<unsigned long>(at);

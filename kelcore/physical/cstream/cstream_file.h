@@ -23,8 +23,21 @@
 //    6 create (Create, CreateNew)
 //
 // Read and Write never fail: a short count in `done` is how the caller sees
-// the end of the file or a short write. Region locks, attributes,
+// the end of the file or a short write (the logical file turns a short
+// transfer without a count into a failure). Region locks, attributes,
 // permissions and modification times do nothing and succeed.
+//
+// Switching direction: the C runtime forbids input straight after output
+// and output straight after input without a flush or a seek between them.
+// Read flushes after a Write, Write seeks by 0 after a Read, and Read
+// clears the stream's end-of-file flag first, so that bytes added since
+// the end was met (by another writer, by SetSize) are read.
+//
+// Streams without positions (pipes, terminals, the standard streams when
+// they are one of these): Seek fails with ESPIPE (message 8) whatever it
+// is asked, without touching the stream, and GetPos gives the number of
+// bytes this object has read and written through the stream since it was
+// attached or opened, so that a logical file's window can stand on it.
 //
 // With a log active, closing an owned stream writes the record
 // `Closed file "<name>".` labelled "cstream" with the level bits 0xC0.
@@ -88,8 +101,16 @@ class KELCORE_API tCSTREAMFILEIO : public virtual tPHYFILEIOOBJ {
   unsigned int StdOpen(int flags, unsigned int mode, unsigned int permissions,
                        unsigned int msgNo);
 
+  // Whether the stream can move (computed once per stream).
+  int Seekable();
+  // Forgets what is known about the stream: a new one was attached.
+  void Attached();
+
   std::FILE *stream_;
   int owns_stream_;
+  int last_;              // the last transfer: 0 none, 1 read, 2 write
+  int seekable_;          // -1 not known yet, 0 no, 1 yes
+  unsigned long moved_;   // bytes read and written since attached
 };
 
 // The file-system facet on the C runtime's path calls.

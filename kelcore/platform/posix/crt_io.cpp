@@ -116,3 +116,15 @@ int _utime(const char *name, struct _utimbuf *times) {
 }
 
 }  // namespace kelsys
+
+namespace kelsys {
+
+int IsSeekableDescriptor(int fd) {
+  if (fd < 0) return 1;
+  int saved = errno;
+  int seekable = ::lseek(fd, 0, SEEK_CUR) != -1 || errno != ESPIPE;
+  errno = saved;
+  return seekable ? 1 : 0;
+}
+
+}  // namespace kelsys
