@@ -1,11 +1,13 @@
 #include "kelcore/log/block_trace.h"
 
+#include <cstring>
 #include <new>
 #include <ostream>
 
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/log/preloaded.h"
+#include "kelcore/msg/format_into.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/sync/lock.h"
 #include "kelcore/sync/thread.h"
@@ -40,36 +42,95 @@ class LogLock {
   tPHYSYNCOBJ *sync_;
 };
 
+// The trace message's text as the %1 of a trace line, shown as a borrowed
+// message parameter (tPARM_MSG) shows its message: cut to 1023 characters,
+// spec ignored. The text is formatted before the log's lock is taken.
+class tFORMATTED_TEXT : public tPARAMETER {
+ public:
+  explicit tFORMATTED_TEXT(const char *text) : text_(text) {}
+  void Format(char *buf, const char *) const {
+    std::size_t n = std::strlen(text_);
+    if (n > 1023) n = 1023;
+    std::memcpy(buf, text_, n);
+    buf[n] = 0;
+  }
+
+ private:
+  const char *text_;
+};
+
+// Writes one trace line: `format` (null: the LOG catalog's default text
+// `msgId`, before the log's first Start) with %0 the depth and %1 `text`.
+// Built on the stack, as the message of the described line format would
+// be, and written with one call: trace lines are the log's busiest.
+void WriteTraceLine(const char *format, unsigned int msgId, unsigned int depth,
+                    const char *text) {
+  if (format == nullptr) format = kellog::DefaultText(msgId);
+  const tPARM_UINT depth_parm(depth);
+  const tFORMATTED_TEXT text_parm(text);
+  const tPARAMETER *parms[2] = {&depth_parm, &text_parm};
+  char line[kelcore_internal::kFormatWorkSize];
+  std::size_t length = kelcore_internal::FormatInto(line, format, parms, 2);
+  std::ostream &log = *tLOGMGR::pLogFile;
+  if (log.width() == 0) {
+    line[length] = '\n';
+    log.write(line, static_cast<std::streamsize>(length + 1));
+  } else {
+    log << line << '\n';  // the stream pads the text, as it always did
+  }
+}
+
 }  // namespace
 
+// Lock order: a message's text may come from a catalog, read under its
+// message file's lock, and a reader of that file holds that lock while it
+// waits for the log's lock to record a read. So nothing is formatted under
+// the log's lock: the trace message is formatted first, and the lines are
+// built from that text. The log's lock is the last one taken.
 void tBTRACE::Begin(tMSG *msg, const char *text, unsigned int levels) {
   const unsigned int requested = levels | tLOGDEFS::eTRACE;
-  // A trace refused by its levels that silences nothing changes no state:
-  // it is refused here, before the thread's object and the lock, so that a
-  // disabled trace costs a few loads.
+  // A trace refused by its levels that silences nothing changes no state
+  // (the inline constructor refuses it already; old callers still come).
   const bool enabled = (requested & tLOGMGR::LevelMask) == requested;
   if (!enabled && (requested & tLOGDEFS::eTRACE_SILENCE) == 0) return;
   if (tTHREAD::GetThreadObj() == nullptr) return;
-
-  LogLock hold;
-  if (tLOGMGR::Processing != 0) return;
+  // The thread's own state: no other thread touches it.
   TraceState *state = static_cast<TraceState *>(g_trace_slot.GetPtr());
   if (state == nullptr || state->suppressed != 0) return;
   if (!enabled) {
+    LogLock hold;
+    if (tLOGMGR::Processing != 0) return;
     state->suppressed = 1;
     state->suppressor = this;
     active_ = kSILENCING;
     return;
   }
+  const char *line_text = nullptr;
+  if (msg != nullptr) {
+    // A record of this thread in progress refuses the trace before its
+    // message is formatted: formatting may look the text up, and this
+    // thread holds the log's lock while its record is written.
+    {
+      LogLock hold;
+      if (tLOGMGR::Processing != 0) return;
+    }
+    state->suppressed = 1;  // traces the formatting starts stay silent
+    line_text = msg->Format();
+    state->suppressed = 0;
+  }
+
+  LogLock hold;
+  if (tLOGMGR::Processing != 0) return;
   depth_ = ++state->depth;
   if (msg == nullptr) {
     msg = new (std::nothrow) tTRACEMSG("%0");
-    if (msg != nullptr) *msg << text;
+    // A literal format and a text: formatting it looks nothing up.
+    if (msg != nullptr) line_text = (*msg << text).Format();
   }
   msg_ = msg;
   state->suppressed = 1;
   state->suppressor = nullptr;
-  Trace(tLOGMGR::pEnterStr, kellog::eTRACE_ENTER);
+  if (msg_ != nullptr) WriteTraceLine(tLOGMGR::pEnterStr, kellog::eTRACE_ENTER, depth_, line_text);
   state->suppressed = 0;
   active_ = kACTIVE;
 }
@@ -93,9 +154,13 @@ void tBTRACE::End() {
     return;
   }
   TraceState *state = static_cast<TraceState *>(g_trace_slot.GetPtr());
-  LogLock hold;
   if (state != nullptr) state->suppressed = 1;
-  Trace(tLOGMGR::pLeaveStr, kellog::eTRACE_LEAVE);
+  // Kept since the entry line: no lookup, and none under the lock below.
+  const char *line_text = msg_ != nullptr ? msg_->Format() : nullptr;
+  {
+    LogLock hold;
+    if (msg_ != nullptr) WriteTraceLine(tLOGMGR::pLeaveStr, kellog::eTRACE_LEAVE, depth_, line_text);
+  }
   tMSG::Dispose(msg_);
   msg_ = nullptr;
   if (state != nullptr) {
@@ -104,11 +169,11 @@ void tBTRACE::End() {
   }
 }
 
+// No longer called: trace lines are written from text formatted before the
+// log's lock is taken (see Begin). Kept so that the library exports what it
+// exported before.
 void tBTRACE::Trace(const char *format, unsigned int msgId) {
   if (msg_ == nullptr) return;
-  // Before the log's first Start the formats are not loaded yet.
-  if (format == nullptr) format = kellog::DefaultText(msgId);
-  tMSGSTR line(format, kelcore_internal::kPreloadedLoggingId, tMSG::eINFORMATION);
-  line << depth_ << *msg_;
-  *tLOGMGR::pLogFile << line.Format() << '\n';
+  const char *text = msg_->Format();
+  WriteTraceLine(format, msgId, depth_, text);
 }
