@@ -59,6 +59,55 @@ class tFORMATTED_TEXT : public tPARAMETER {
   const char *text_;
 };
 
+// The line of a format whose placeholders carry no spec (the default
+// formats' case), expanded exactly as a message with the parameters %0
+// the depth ("%u") and %1 the text would be, but without a call per piece:
+// into `line` (1024 bytes), cut at 1023 characters. Returns its length, or
+// kSPEC (nothing decided) when the format holds a spec.
+const std::size_t kSPEC = ~static_cast<std::size_t>(0);
+const std::size_t kROOM = 1023;
+
+std::size_t PlainLine(char *line, const char *format, unsigned int depth, const char *text) {
+  std::size_t pos = 0;
+  for (const char *p = format;;) {
+    char c = *p;
+    if (c == 0) break;
+    if (c == '%') {
+      c = p[1];
+      if (c == 0) break;  // a trailing '%' ends the text
+      p += 2;
+      if (c >= '0' && c <= '9') {
+        if (*p == '\'') return kSPEC;
+        char digits[16];
+        const char *piece = "NULL";
+        std::size_t length = 4;
+        if (c == '0') {
+          std::size_t n = sizeof digits;
+          unsigned int value = depth;
+          do {
+            digits[--n] = static_cast<char>('0' + value % 10);
+            value /= 10;
+          } while (value != 0);
+          piece = digits + n;
+          length = sizeof digits - n;
+        } else if (c == '1') {
+          piece = text;
+          length = std::strlen(text);
+        }
+        if (length > kROOM - pos) length = kROOM - pos;
+        std::memcpy(line + pos, piece, length);
+        pos += length;
+        continue;
+      }
+    } else {
+      ++p;
+    }
+    if (pos < kROOM) line[pos++] = c;
+  }
+  line[pos] = 0;
+  return pos;
+}
+
 // Writes one trace line: `format` (null: the LOG catalog's default text
 // `msgId`, before the log's first Start) with %0 the depth and %1 `text`.
 // Built on the stack, as the message of the described line format would
@@ -66,11 +115,14 @@ class tFORMATTED_TEXT : public tPARAMETER {
 void WriteTraceLine(const char *format, unsigned int msgId, unsigned int depth,
                     const char *text) {
   if (format == nullptr) format = kellog::DefaultText(msgId);
-  const tPARM_UINT depth_parm(depth);
-  const tFORMATTED_TEXT text_parm(text);
-  const tPARAMETER *parms[2] = {&depth_parm, &text_parm};
   char line[kelcore_internal::kFormatWorkSize];
-  std::size_t length = kelcore_internal::FormatInto(line, format, parms, 2);
+  std::size_t length = PlainLine(line, format, depth, text);
+  if (length == kSPEC) {
+    const tPARM_UINT depth_parm(depth);
+    const tFORMATTED_TEXT text_parm(text);
+    const tPARAMETER *parms[2] = {&depth_parm, &text_parm};
+    length = kelcore_internal::FormatInto(line, format, parms, 2);
+  }
   std::ostream &log = *tLOGMGR::pLogFile;
   if (log.width() == 0) {
     line[length] = '\n';
