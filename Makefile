@@ -10,7 +10,7 @@ BENCH_ARGS ?=
 PACKAGES_NATIVE  := cmake ninja-build g++ libgtest-dev googletest pkg-config
 PACKAGES_WINDOWS := cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 googletest
 PACKAGES_FUZZ    := cmake ninja-build clang libclang-rt-dev
-PACKAGES_BENCH   := cmake ninja-build g++ libbenchmark-dev libinih-dev pkg-config
+PACKAGES_BENCH   := cmake ninja-build g++ libbenchmark-dev libinih-dev pkg-config python3
 PACKAGES_DEB     := build-essential debhelper dpkg-dev lintian cmake ninja-build g++ pkg-config
 PACKAGES_DOCS    := doxygen
 
@@ -102,8 +102,11 @@ fuzz: deps-fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	scripts/run-fuzz build/fuzz $(FUZZ_SECONDS)
 
+# Runs every benchmark, then rewrites the ratio table of docs/performance.md
+# from the results.
 bench: bench-build
 	scripts/run-bench build/bench $(BENCH_ARGS)
+	scripts/bench-ratios build/bench/bench-results docs/performance.md
 
 # Builds the benchmarks without running them (CI keeps them compiling).
 bench-build: deps-bench

@@ -30,14 +30,14 @@ class KELCORE_API tBTRACE {
   // message over and disposes of it at its end, so it must be disposable
   // (allocated with new, or static); an inactive one leaves it to the
   // caller, who cannot tell which happened: prefer the text form.
-  // Inline, like the destructor, so that a trace while there is no log
-  // costs a test and no call.
+  // Inline, like the destructor, so that a trace while there is no log, or
+  // one that its levels refuse, costs a few tests and no call.
   tBTRACE(tMSG &msg, unsigned int levels) : msg_(nullptr), active_(0), depth_(0) {
-    if (tLOGMGR::pLogFile != nullptr) Begin(&msg, nullptr, levels);
+    if (tLOGMGR::pLogFile != nullptr && Wanted(levels)) Begin(&msg, nullptr, levels);
   }
   // Traces the block under `text` (copied when the trace is active).
   tBTRACE(const char *text, unsigned int levels) : msg_(nullptr), active_(0), depth_(0) {
-    if (tLOGMGR::pLogFile != nullptr) Begin(nullptr, text, levels);
+    if (tLOGMGR::pLogFile != nullptr && Wanted(levels)) Begin(nullptr, text, levels);
   }
   ~tBTRACE() {
     if (active_ != 0) End();
@@ -47,6 +47,14 @@ class KELCORE_API tBTRACE {
   tBTRACE(const tBTRACE &);
   tBTRACE &operator=(const tBTRACE &);
 
+  // Whether a trace with `levels` can start (every requested bit enabled)
+  // or silence the traces within it (0x20); any other is refused at once
+  // and changes nothing.
+  static int Wanted(unsigned int levels) {
+    const unsigned int requested = levels | tLOGDEFS::eTRACE;
+    return (requested & tLOGMGR::LevelMask) == requested ||
+           (requested & tLOGDEFS::eTRACE_SILENCE) != 0;
+  }
   // The constructor's and the destructor's work once logging is on.
   void Begin(tMSG *msg, const char *text, unsigned int levels);
   void End();

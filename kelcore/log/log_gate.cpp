@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <ostream>
+#include <typeinfo>
 
 #include "kelcore/app/os_calls.h"
 #include "kelcore/log/log_manager.h"
@@ -64,7 +65,9 @@ tPHYSYNCOBJ *tLOGMGR::pSyncObj = nullptr;
 const char *tLOGMGR::pClassNames = nullptr;
 char *tLOGMGR::pStampStr = nullptr;
 
-int tLOGMGR::Begin(const char *label, unsigned int levels) {
+tPHYSYNCOBJ *tLOGMGR::pQuietSyncObj = nullptr;
+
+int tLOGMGR::Gate(const char *label, unsigned int levels) {
   // Locked whether or not logging is active: the test of pLogFile below
   // must see a stream that no other record is using.
   tPHYSYNCOBJ *sync = pSyncObj;
@@ -117,6 +120,12 @@ void tLOGMGR::SetSyncObj(tPHYSYNCOBJ *sync) {
   if (sync == pSyncObj) return;
   delete pSyncObj;
   pSyncObj = sync;
+  // A lock of exactly one of the library's classes does nothing but wait
+  // while it is taken, so Begin may refuse a record without it; a derived
+  // class of the program's may count, log or check, and is always taken.
+  const bool quiet = sync == nullptr || typeid(*sync) == typeid(tINTRA_PROCESS_LOCK) ||
+                     typeid(*sync) == typeid(tNOSYNC);
+  pQuietSyncObj = quiet ? sync : reinterpret_cast<tPHYSYNCOBJ *>(&pQuietSyncObj);
 }
 
 void tLOGMGR::WriteStamp() {

@@ -105,7 +105,17 @@ class KELCORE_API tLOGMGR {
   // Asks to write one record with class label `label` (null: any) and level
   // bits `levels`. Non-zero: granted; write the text and a line end to
   // *pLogFile, then call End. Zero: refused; write nothing, do not call End.
-  static int Begin(const char *label, unsigned int levels);
+  //
+  // Every logged operation of the library asks, and most are refused by
+  // their levels, so that refusal is decided here, in the caller, without
+  // a call. It takes no lock when the log's lock is one of the library's
+  // own classes (see SetSyncObj): taking and releasing it would change
+  // nothing anybody can see. A lock of the program's own class is taken and
+  // released as for every other record.
+  KELCORE_INLINE_API static int Begin(const char *label, unsigned int levels) {
+    if ((levels & LevelMask) != levels && pSyncObj == pQuietSyncObj) return 0;
+    return Gate(label, levels);
+  }
   // Finishes a granted record and releases the lock.
   static void End();
   // Non-zero when `label` is accepted: a null label, no class labels at all,
@@ -126,6 +136,12 @@ class KELCORE_API tLOGMGR {
   static void SetSyncObj(tPHYSYNCOBJ *sync);
 
  private:
+  // Begin's work once the levels do not refuse the record by themselves.
+  static int Gate(const char *label, unsigned int levels);
+  // The lock installed by SetSyncObj when it is exactly one of the
+  // library's lock classes (no lock at all included), which a refused
+  // record need not take; otherwise a value pSyncObj never has.
+  static tPHYSYNCOBJ *pQuietSyncObj;
   // Writes the stamp for the record just granted.
   static void WriteStamp();
   // Loads pEnterStr and pLeaveStr, once.

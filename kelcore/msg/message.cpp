@@ -5,6 +5,7 @@
 #include <mutex>
 #include <new>
 
+#include "kelcore/msg/format_into.h"
 #include "kelcore/msg/null_object.h"
 #include "kelcore/msg/object_pool.h"
 
@@ -29,10 +30,21 @@ const char kNullParameterText[] = "NULL";
 // characters is dropped afterwards.
 const std::size_t kWorkSize = kRoom + kBufferSize;
 
+static_assert(kWorkSize == kelcore_internal::kFormatWorkSize, "one working size");
+
+// Parameters given as an array (FormatInto) rather than a message's list.
+struct tPARMARRAY {
+  const tPARAMETER *const *parms;
+  unsigned int count;
+  const tPARAMETER *Get(unsigned int index) const { return index < count ? parms[index] : nullptr; }
+};
+
 // Expands `format` into `buf` (kWorkSize bytes); the length of the text.
 // Scans by hand rather than with strchr and strlen: message texts are
-// short, and a library call per piece costs more than the scan.
-std::size_t Expand(char *buf, const char *format, const tPARMLIST &parms) {
+// short, and a library call per piece costs more than the scan. `parms` is
+// a tPARMLIST or a tPARMARRAY.
+template <class PARMS>
+std::size_t Expand(char *buf, const char *format, const PARMS &parms) {
   std::size_t pos = 0;
   const char *p = format;
   for (;;) {
@@ -87,6 +99,16 @@ char *FormatCached(const char *format, const tPARMLIST &parms) {
   if (result != nullptr) std::memcpy(result, text, len + 1);
   return result;
 }
+
+}  // namespace
+
+std::size_t kelcore_internal::FormatInto(char *buf, const char *format,
+                                         const tPARAMETER *const *parms, unsigned int count) {
+  tPARMARRAY array = {parms, count};
+  return Expand(buf, format != nullptr ? format : "", array);
+}
+
+namespace {
 
 // Guards the formatted-text cache of static messages, which any thread may
 // format at the same time.

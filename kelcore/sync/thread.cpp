@@ -156,10 +156,26 @@ tTHREAD *tTHREAD::Next() { return next_; }
 // The lookups behind the public entry points. Defined in the class body,
 // so they are inline and hidden: the last error's hot path calls them
 // directly instead of going through the exported functions.
+//
+// The last error's paths (set, get, take) are a few loads when the thread's
+// cached object is valid; everything else (searching the list, creating an
+// object, the log record) is kept out of line, so that the common case
+// needs no stack frame.
+#if defined(__GNUC__)
+#  define KELCORE_COLD __attribute__((noinline, cold))
+#else
+#  define KELCORE_COLD
+#endif
+
 struct tTHREAD::tIMPL {
   static tTHREAD *Find() {
     tTHREAD *t = CachedObject();
     if (t != nullptr) return t;
+    return Search();
+  }
+
+  KELCORE_COLD static tTHREAD *Search() {
+    tTHREAD *t;
     int id = CurrentThreadId();
     tOBJECT_LOCK hold(ListLock());
     unsigned int generation = g_generation.load(std::memory_order_relaxed);
@@ -173,7 +189,13 @@ struct tTHREAD::tIMPL {
   }
 
   static tTHREAD *Locate() {
-    tTHREAD *t = Find();
+    tTHREAD *t = CachedObject();
+    if (t != nullptr) return t;
+    return Create();
+  }
+
+  KELCORE_COLD static tTHREAD *Create() {
+    tTHREAD *t = Search();
     if (t != nullptr) return t;
     t = new (std::nothrow) tTHREAD(1);
     if (t == nullptr) return nullptr;
@@ -187,8 +209,9 @@ struct tTHREAD::tIMPL {
     return t;
   }
 
-  static void SetLastError(tMSG *msg) {
-    if (tLOGMGR::pLogFile != nullptr) {
+  // The record of a change, out of the way of the common case (no log).
+  KELCORE_COLD static void LogChange(tMSG *msg) {
+    {
       // Formatted before the log's lock is taken: formatting may look the
       // text up in a message file, under that file's lock, and a reader of
       // the file may be waiting for the log's lock to trace a seek.
@@ -203,6 +226,10 @@ struct tTHREAD::tIMPL {
         tLOGMGR::End();
       }
     }
+  }
+
+  static void SetLastError(tMSG *msg) {
+    if (tLOGMGR::pLogFile != nullptr) LogChange(msg);
     tTHREAD *t = Locate();
     if (t == nullptr) {
       // Not recorded; the message was handed over all the same.
@@ -212,7 +239,7 @@ struct tTHREAD::tIMPL {
     tMSG *old = t->last_error_;
     if (old == msg) return;
     t->last_error_ = msg;
-    tMSG::Dispose(old);
+    if (old != nullptr) tMSG::Dispose(old);
   }
 };
 

@@ -250,10 +250,8 @@ int tDATE::operator<(const tDATE &other) const {
 
 int tDATE::operator>(const tDATE &other) const { return other < *this; }
 
-void tDATE::AddDays(int days) {
-  CivilFromLinear(LinearDay(Year, Month, Day) + static_cast<unsigned int>(days), &Year, &Month,
-                  &Day);
-}
+// AddDays is inline (datetime.h), with the fast path of LinearDay and
+// CivilFromLinear below.
 
 void tDATE::AddMonths(int months) {
   const tCARRY moved = AddWithCarry(Month - 1u, months, 12);

@@ -89,8 +89,22 @@ class KELCORE_API tDATE {
   // Non-zero when this date comes after `other`.
   int operator>(const tDATE &other) const;
 
-  // Moves by whole days across months and years.
-  void AddDays(int days);
+  // Moves by whole days across months and years. Inline for the dates of
+  // every day (months 1 to 12, years and day numbers far beyond any
+  // calendar's use), which day arithmetic in a loop meets; the rest goes
+  // through the general conversions. datetime.cpp explains the formulas.
+  KELCORE_INLINE_API void AddDays(int days) {
+    if (Month - 1u < 12u && Year < 2900000u) {
+      const unsigned int linear = NearLinearDay() + static_cast<unsigned int>(days);
+      if (linear < 1073000000u) {
+        SetNearLinearDay(linear);
+      } else {
+        SetLinearDay(linear);
+      }
+      return;
+    }
+    SetLinearDay(GetLinearDay() + static_cast<unsigned int>(days));
+  }
   // Moves the month, carrying into the year; the day stays, so 31 January
   // plus one month is the invalid 31 February.
   void AddMonths(int months);
@@ -110,6 +124,32 @@ class KELCORE_API tDATE {
   // Days since 1 January of year 0 (day 0), modulo 2^32.
   unsigned int GetLinearDay() const;
   void SetLinearDay(unsigned int day);
+
+  // The same in 32-bit arithmetic, for months 1 to 12 and years below
+  // 2,900,000 (NearLinearDay), and day numbers below 1,073,000,000
+  // (SetNearLinearDay): the Euclidean affine formulas over 400-year cycles
+  // counted from 1 March of year -400 (day 146037 of the count is day 0).
+  unsigned int NearLinearDay() const {
+    const unsigned int january = Month < 3 ? 1u : 0u;
+    const unsigned int shifted = Year + 400u - january;
+    const unsigned int month_from_march = Month + 12u * january;  // 3 to 14
+    const unsigned int century = shifted / 100;
+    return 1461 * shifted / 4 - century + century / 4 + (979 * month_from_march - 2919) / 32 +
+           (Day - 1u) - 146037u;
+  }
+  void SetNearLinearDay(unsigned int linear) {
+    const unsigned int n1 = 4 * (linear + 146037u) + 3;
+    const unsigned int century = n1 / 146097;
+    const unsigned int day_of_century = n1 % 146097 / 4;
+    const unsigned long long u2 = 2939745ull * (4 * day_of_century + 3);
+    const unsigned int year_of_century = static_cast<unsigned int>(u2 >> 32);
+    const unsigned int day_of_year = static_cast<unsigned int>(u2) / 2939745 / 4;  // 0: 1 March
+    const unsigned int n3 = 2141 * day_of_year + 197913;
+    const unsigned int january = day_of_year >= 306 ? 1u : 0u;
+    Year = 100 * century + year_of_century + january - 400u;
+    Month = (n3 >> 16) - 12u * january;
+    Day = (n3 & 0xFFFF) / 2141 + 1;
+  }
 };
 
 // A time of day with arithmetic and formatting (see the file comment).

@@ -118,6 +118,42 @@ TEST(BlockTrace, WritesDepthsOfActiveTracesAndSilencesWithin0x20) {
   EXPECT_EQ(Lines({"Enter:1:after"}), log.Lines());
 }
 
+// Trace lines are built without a message; they read as the message of
+// the line format with %0 the depth and %1 the trace message would.
+TEST(BlockTrace, LinesReadAsMessagesOfTheirFormats) {
+  tTHREAD::LocateThreadObj();
+  const std::string long_text(1100, 'x');
+  const struct {
+    const char *format;
+    std::string text;
+  } cases[] = {{"Enter:%0:%1", "block"},
+               {"%1 at %0'%03u' %0'%s'", "spec"},       // specs: checked, or ignored
+               {"%%%0%x%2%9|%1'%-9s'|%", "percent"},  // escapes, missing, a trailing '%'
+               {"[%1]%0", long_text},                 // cut at 1023 characters
+               {"", "empty"},
+               {"%1%1%1", long_text}};
+  char *const saved[2] = {tLOGMGR::pEnterStr, tLOGMGR::pLeaveStr};
+  for (const auto &c : cases) {
+    std::string format = c.format;
+    tLOGMGR::pEnterStr = tLOGMGR::pLeaveStr = &format[0];
+    LogCapture log(0x10);
+    {
+      tBTRACE outer(c.text.c_str(), 0);
+      tBTRACE inner(c.text.c_str(), 0);
+    }
+    Lines expected;
+    for (unsigned int depth : {1u, 2u, 2u, 1u}) {
+      tTRACEMSG block("%0");
+      tMSGSTR line(c.format, "test line", tMSG::eINFORMATION);
+      line << depth << (block << c.text.c_str());
+      expected.push_back(line.Format());
+    }
+    EXPECT_EQ(expected, log.Lines()) << c.format;
+  }
+  tLOGMGR::pEnterStr = saved[0];
+  tLOGMGR::pLeaveStr = saved[1];
+}
+
 TEST(BlockTrace, MessageFormsRecordsInProgressAndMissingMemory) {
   tTHREAD::LocateThreadObj();
   LogCapture log(0x10);

@@ -8,24 +8,15 @@
 #include "kelcore/sync/thread.h"
 
 namespace kelsys {
-namespace {
-
-struct ThreadCache {
-  void *object;
-  unsigned long epoch;
-  void *pool;
-};
 
 // Trivially constructed and destroyed, so it stays readable while the
 // thread-specific destructors below run at thread exit. Initial-exec: the
-// last error reads it on every call, and the general model's lookup
-// function would cost more than everything else there together (and the
-// block pool on every message and parameter); 24 bytes fit the static TLS
-// reserve even when the library is loaded late.
-#if defined(__GNUC__)
-__attribute__((tls_model("initial-exec")))
-#endif
-thread_local ThreadCache t_cache = {nullptr, 0, nullptr};
+// general model's lookup function would cost more than everything else the
+// last error does (and the block pool on every message and parameter).
+__thread tTHREAD_CACHE t_thread_cache __attribute__((tls_model("initial-exec"))) = {nullptr, 0,
+                                                                                     nullptr};
+
+namespace {
 
 void OnThreadExit(void *) {
   // Should a slot's destructor callback bring more automatic objects to
@@ -61,21 +52,11 @@ ExitKey &Key() {
 
 }  // namespace
 
-void *GetThreadCache(unsigned long *epoch) {
-  *epoch = t_cache.epoch;
-  return t_cache.object;
-}
-
-void SetThreadCache(void *object, unsigned long epoch) {
-  t_cache.object = object;
-  t_cache.epoch = epoch;
-}
-
 void CallInForkChild(void (*fn)()) { pthread_atfork(nullptr, nullptr, fn); }
 
-void *GetPoolSlot() { return t_cache.pool; }
+void *GetPoolSlot() { return t_thread_cache.pool; }
 
-void SetPoolSlot(void *pool) { t_cache.pool = pool; }
+void SetPoolSlot(void *pool) { t_thread_cache.pool = pool; }
 
 void WatchThreadExit() {
   ExitKey &k = Key();
