@@ -54,6 +54,19 @@ tPHYSYNCOBJ &ListLock() {
   alignas(tINTRA_PROCESS_LOCK) static unsigned char storage[sizeof(tINTRA_PROCESS_LOCK)];
   static tINTRA_PROCESS_LOCK *lock =
       (kelsys::CallInForkChild(InForkChild), new (storage) tINTRA_PROCESS_LOCK());
+  // Held across fork(), so that no thread is inside the list when it
+  // happens. The child's copy belongs to a thread of the parent (a
+  // re-entrant lock remembers its owner), so the child makes a new one.
+  static const bool heldAcrossFork =
+      (kelsys::HoldAcrossFork(
+           kelsys::kForkThreadList, [] { ListLock().LockObject(); },
+           [] { ListLock().UnlockObject(); },
+           [] {
+             lock->~tINTRA_PROCESS_LOCK();
+             lock = new (storage) tINTRA_PROCESS_LOCK();
+           }),
+       true);
+  (void)heldAcrossFork;
   return *lock;
 }
 

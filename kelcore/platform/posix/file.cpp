@@ -22,6 +22,7 @@
 #include "kelcore/platform/posix/file_attributes.h"
 #include "kelcore/platform/posix/name_resolver.h"
 #include "kelcore/platform/posix/native_name.h"
+#include "kelcore/platform/thread_exit.h"
 
 // Open-file-description locks belong to the open file, as Win32 region
 // locks belong to the handle. Where the system lacks them, classic record
@@ -127,7 +128,12 @@ class OpenFileTable {
   }
 
  private:
-  OpenFileTable() : buckets_() {}
+  // Held across fork(), so that the child never inherits it locked.
+  OpenFileTable() : buckets_() {
+    HoldAcrossFork(
+        kForkOpenFiles, [] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
+        [] { Get().mutex_.unlock(); });
+  }
   static const unsigned kBuckets = 64;
   std::mutex mutex_;
   FileHandle *buckets_[kBuckets];
