@@ -441,9 +441,28 @@ BOOL RemoveDirectoryA(LPCSTR name) {
   return FALSE;
 }
 
+// The current directory's former path once it has been removed (Windows
+// never lets a process's current directory go): what the system still
+// knows of it, without its " (deleted)" mark. False where it knows nothing.
+bool RemovedCurrentDirectory(char (&cwd)[kNativeNameSize]) {
+#if defined(__linux__)
+  ssize_t n = ::readlink("/proc/self/cwd", cwd, sizeof cwd - 1);
+  if (n <= 0 || cwd[0] != '/') return false;
+  cwd[n] = '\0';
+  static const char kMark[] = " (deleted)";
+  std::size_t len = static_cast<std::size_t>(n), mark = sizeof kMark - 1;
+  if (len > mark && std::strcmp(cwd + len - mark, kMark) == 0) cwd[len - mark] = '\0';
+  return true;
+#else
+  (void)cwd;
+  return false;
+#endif
+}
+
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
   char cwd[kNativeNameSize];
-  if (::getcwd(cwd, sizeof cwd) == nullptr) {
+  if (::getcwd(cwd, sizeof cwd) == nullptr &&
+      (errno != ENOENT || !RemovedCurrentDirectory(cwd))) {
     SetLastError(errno == ERANGE ? ERROR_FILENAME_EXCED_RANGE : ErrnoToWin32(errno));
     return 0;
   }
@@ -461,6 +480,9 @@ BOOL SetCurrentDirectoryA(LPCSTR name) {
     return FALSE;
   }
   if (::chdir(path) == 0) return TRUE;
+  // "C:" alone selects the drive and keeps its current directory, even one
+  // that has been removed since: the drive is still there.
+  if (errno == ENOENT && std::strcmp(path, ".") == 0) return TRUE;
   SetLastError(errno == ENOTDIR ? ERROR_DIRECTORY : ErrnoToWin32(errno));
   return FALSE;
 }

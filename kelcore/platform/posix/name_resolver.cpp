@@ -606,6 +606,52 @@ DWORD Resolve(const char *path, char *out, std::size_t size, Found *found) {
   return text.Append(last, n) ? ERROR_SUCCESS : ERROR_FILENAME_EXCED_RANGE;
 }
 
+// Resolves "." and ".." components in the text, in place, as Windows does
+// before it looks at the file system: "a/../b" is "b" whether or not "a"
+// exists. A ".." at the root stays there; leading ".." of a relative name
+// stay; a name that resolves to nothing is "." (with its final separator,
+// if it had one).
+void ResolveDots(char *path) {
+  const std::size_t len = std::strlen(path);
+  std::size_t lead = 0;
+  while (lead < len && path[lead] == '/') ++lead;
+  std::size_t w = lead;  // written so far; components separated by one '/'
+  std::size_t keep = lead;  // where the part that ".." may not take back ends
+  bool changed = false;
+  std::size_t r = lead;
+  while (r < len) {
+    std::size_t start = r;
+    while (r < len && path[r] != '/') ++r;
+    std::size_t n = r - start;
+    while (r < len && path[r] == '/') ++r;
+    if (n == 1 && path[start] == '.') {
+      changed = true;
+      continue;
+    }
+    if (n == 2 && path[start] == '.' && path[start + 1] == '.') {
+      if (w > keep) {
+        // Back to the separator before the last component.
+        std::size_t back = w - 1;
+        while (back > keep && path[back - 1] != '/') --back;
+        w = back;
+        changed = true;
+        continue;
+      }
+      if (lead != 0) {  // above the root: the root
+        changed = true;
+        continue;
+      }
+    }
+    std::memmove(path + w, path + start, n);
+    w += n;
+    if (n == 2 && path[w - 1] == '.' && path[w - 2] == '.') keep = w + 1;  // a leading ".."
+    if (r < len || path[len - 1] == '/') path[w++] = '/';
+  }
+  if (!changed) return;
+  if (w == 0) path[w++] = '.';
+  path[w] = '\0';
+}
+
 }  // namespace
 
 DWORD PrepareDosName(LPCSTR name, char *out, std::size_t size) {
@@ -639,6 +685,7 @@ DWORD PrepareDosName(LPCSTR name, char *out, std::size_t size) {
     w += n;
   }
   out[w] = '\0';
+  ResolveDots(out);
   return ERROR_SUCCESS;
 }
 
