@@ -461,10 +461,12 @@ bool RemovedCurrentDirectory(char (&cwd)[kNativeNameSize]) {
 
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
   char cwd[kNativeNameSize];
-  if (::getcwd(cwd, sizeof cwd) == nullptr &&
-      (errno != ENOENT || !RemovedCurrentDirectory(cwd))) {
-    SetLastError(errno == ERANGE ? ERROR_FILENAME_EXCED_RANGE : ErrnoToWin32(errno));
-    return 0;
+  if (::getcwd(cwd, sizeof cwd) == nullptr) {
+    int err = errno;
+    if (err != ENOENT || !RemovedCurrentDirectory(cwd)) {
+      SetLastError(err == ERANGE ? ERROR_FILENAME_EXCED_RANGE : ErrnoToWin32(err));
+      return 0;
+    }
   }
   DWORD len = static_cast<DWORD>(std::strlen(cwd));
   if (buffer == nullptr || size <= len) return len + 1;

@@ -337,10 +337,14 @@ DWORD CallOnExistingName(const char *path, char (&spare)[kNativeNameSize], const
 }
 
 // Whether `path` is a symbolic link whose target is missing.
+// errno is left as it was.
 bool DanglingLink(const char *path) {
+  int saved = errno;
   struct stat st;
-  return ::lstat(path, &st) == 0 && S_ISLNK(st.st_mode) && ::stat(path, &st) != 0 &&
-         errno == ENOENT;
+  bool dangling = ::lstat(path, &st) == 0 && S_ISLNK(st.st_mode) && ::stat(path, &st) != 0 &&
+                  errno == ENOENT;
+  errno = saved;
+  return dangling;
 }
 
 // CallOnExistingName for the Win32 calls: false with the last error set.
