@@ -384,6 +384,16 @@ TEST_F(DirTest, DotDotAndTrailingDotsAreResolvedInTheNameFirst) {
   EXPECT_EQ(0u, LDir(up).Create(1));
   EXPECT_TRUE(fs::is_directory(P("b/c")));
   EXPECT_FALSE(fs::exists(P("a"))) << "no stray directory on the way";
+  {
+    // An empty name lists the current directory (the pattern "*" alone).
+    const fs::path saved = fs::current_path();
+    fs::current_path(P("b"));
+    Dir here("");
+    const auto listed = List(here);
+    fs::current_path(saved);
+    ASSERT_EQ(1u, listed.size());
+    EXPECT_EQ("c\\", listed.begin()->first) << "a DOS-style name's separator";
+  }
 
   const std::string dotted = P("t.");
   EXPECT_EQ(0u, LDir(dotted).Create(0));

@@ -75,8 +75,8 @@ void ResolveDirectory(char *dir) {
 class FindHandle : public HandleObject {
  public:
   FindHandle()
-      : HandleObject(kFind), dir_(nullptr), path_(nullptr), pathLen_(0), dev_(0), loaded_(false), names_(nullptr),
-        used_(0), capacity_(0), pos_(0), set_(nullptr), setSize_(0), count_(0) {}
+      : HandleObject(kFind), dir_(nullptr), path_(nullptr), pathLen_(0), dev_(0), loaded_(false),
+        names_(nullptr), used_(0), capacity_(0), pos_(0), set_(nullptr), setSize_(0), count_(0) {}
   ~FindHandle() {
     Release();
     delete[] path_;
@@ -280,7 +280,8 @@ class FindHandle : public HandleObject {
     if (st.st_dev != dev_) return true;
 #if defined(__linux__) && defined(STATX_ATTR_MOUNT_ROOT)
     struct statx sx;
-    if (::statx(::dirfd(dir_), name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &sx) == 0 &&
+    if (::statx(::dirfd(dir_), name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &sx) ==
+            0 &&
         (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
         (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0) {
       return true;
@@ -308,7 +309,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *data) {
   // The last component is the pattern, the rest the directory: a DOS-style
   // name as every other call takes one (trailing dots and blanks dropped),
   // so that "t.\*" lists the directory that "t." creates and opens.
-  const char *mask = path;
+  const char *mask = pattern;
   for (const char *p = pattern; *p != '\0'; ++p) {
     if (*p == '\\' || *p == '/' || (p == pattern + 1 && *p == ':')) mask = p + 1;
   }
