@@ -44,7 +44,9 @@ tPHYSYNCOBJ &BindLock() {
            kelsys::kForkCatalogBind, [] { BindLock().LockObject(); },
            [] { BindLock().UnlockObject(); },
            [] {
-             lock->~tINTRA_PROCESS_LOCK();
+             // The old one is locked: never destroyed, only kept reachable.
+             alignas(tINTRA_PROCESS_LOCK) static unsigned char retired[sizeof storage];
+             std::memcpy(retired, storage, sizeof storage);
              lock = new (storage) tINTRA_PROCESS_LOCK;
            }),
        true);

@@ -62,7 +62,9 @@ tPHYSYNCOBJ &ListLock() {
            kelsys::kForkThreadList, [] { ListLock().LockObject(); },
            [] { ListLock().UnlockObject(); },
            [] {
-             lock->~tINTRA_PROCESS_LOCK();
+             // The old one is locked: never destroyed, only kept reachable.
+             alignas(tINTRA_PROCESS_LOCK) static unsigned char retired[sizeof storage];
+             std::memcpy(retired, storage, sizeof storage);
              lock = new (storage) tINTRA_PROCESS_LOCK();
            }),
        true);

@@ -26,7 +26,7 @@
 namespace {
 
 // Opens and closes the file through a name spelled in another case.
-unsigned int OpenAndClose(const std::string &name) {
+[[maybe_unused]] unsigned int OpenAndClose(const std::string &name) {
   tOSFILE f;
   f.SetName(name.c_str());
   unsigned int status = f.OpenExisting(tFILEDEFS::MODE_READ, tFILEDEFS::SHARE_DENYNONE);
@@ -35,7 +35,7 @@ unsigned int OpenAndClose(const std::string &name) {
 }
 
 // A message made, set as the last error, formatted and dropped.
-void UseMessages() {
+[[maybe_unused]] void UseMessages() {
   tTHREAD::SetLastError(tOSERR::Make(0, 2));
   const tMSG *msg = tTHREAD::GetLastError();
   if (msg != nullptr) const_cast<tMSG *>(msg)->Format();
