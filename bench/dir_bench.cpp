@@ -1,8 +1,10 @@
-// Listing a directory of 100,000 files and deleting a tree of 10,000 files
-// through tOSDIR, beside what users would write instead: readdir (bare
-// names; and names with lstat, which is what it takes to know kinds and
-// sizes as a listing does), FindFirstFile on Windows, and std::filesystem's
-// directory_iterator and remove_all.
+// Listing a directory of 100,000 files, asking whether it is empty, creating
+// files in N directories in turn (N = 1, 17, 1000: the name cache must hold
+// them all) and deleting a tree of 10,000 files through tOSDIR and tOSFILE,
+// beside what users would write instead: readdir (bare names; and names
+// with lstat, which is what it takes to know kinds and sizes as a listing
+// does), opendir and the first readdir, open with O_CREAT, FindFirstFile on
+// Windows, and std::filesystem's directory_iterator and remove_all.
 //
 // Std_ReaddirLstatXattr adds the extended attribute a POSIX listing reads
 // for the archive flag: what tOSDIR's listing cannot go below there.
@@ -12,11 +14,15 @@
 // outside the timed part of each iteration.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "kelcore/dirs/os_dir.h"
+#include "kelcore/physical/os/os_file.h"
 
 #if defined(_WIN32)
 #  ifndef WIN32_LEAN_AND_MEAN
@@ -200,6 +206,116 @@ void Std_DirectoryIterator(benchmark::State &state) {
   Report(state, entries);
 }
 BENCHMARK(Std_DirectoryIterator)->Unit(benchmark::kMillisecond);
+
+// --- emptiness ----------------------------------------------------------------------
+
+// IsEmpty on the directory of 100,000 entries, beside opendir and the first
+// readdir that counts: the answer needs one entry, whatever the size.
+void Kel_OsDir_IsEmpty(benchmark::State &state) {
+  tOSDIR dir;
+  dir.SetName(ListedDir().c_str());
+  int empty = 1;
+  for (auto _ : state) {
+    if (dir.IsEmpty(&empty) != 0 || empty) state.SkipWithError("IsEmpty failed");
+  }
+}
+BENCHMARK(Kel_OsDir_IsEmpty)->Unit(benchmark::kMicrosecond);
+
+#if defined(_WIN32)
+void Std_FindFirstFileOnce(benchmark::State &state) {
+  const std::string pattern = ListedDir() + "\\*";
+  for (auto _ : state) {
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &data);
+    BOOL more = h != INVALID_HANDLE_VALUE;
+    while (more && data.cFileName[0] == '.') more = FindNextFileA(h, &data);
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+    benchmark::DoNotOptimize(more);
+  }
+}
+BENCHMARK(Std_FindFirstFileOnce)->Unit(benchmark::kMicrosecond);
+#else
+void Std_OpendirFirstReaddir(benchmark::State &state) {
+  for (auto _ : state) {
+    DIR *d = opendir(ListedDir().c_str());
+    struct dirent *e;
+    while ((e = readdir(d)) != nullptr && e->d_name[0] == '.') {
+    }
+    benchmark::DoNotOptimize(e);
+    closedir(d);
+  }
+}
+BENCHMARK(Std_OpendirFirstReaddir)->Unit(benchmark::kMicrosecond);
+#endif
+
+// --- creating files in N directories -------------------------------------------------
+
+// N directories of existing files (2,000 each, fewer when N is large so that
+// the whole stays at 200,000), filled in turn with new files: each create
+// looks for a name that differs only in case in its directory.
+const std::vector<std::string> &CreateDirs(int n) {
+  static std::map<int, std::vector<std::string>> made;
+  std::vector<std::string> &dirs = made[n];
+  if (dirs.empty()) {
+    const int perDir = std::min(2000, 200000 / n);
+    for (int i = 0; i < n; ++i) {
+      fs::path p = BenchRoot() / Numbered("create-", n) / Numbered("d", i);
+      MakeFiles(p, perDir, 0);
+      dirs.push_back(p.string() + "/");
+    }
+  }
+  return dirs;
+}
+
+template <class Create>
+void CreateRoundRobin(benchmark::State &state, const char *tag, Create create) {
+  const int n = static_cast<int>(state.range(0));
+  const std::vector<std::string> &dirs = CreateDirs(n);
+  static long i = 0;  // names never repeat, across repetitions too
+  for (auto _ : state) {
+    std::string name = dirs[i % n];
+    name += tag;
+    name += std::to_string(i++);
+    if (!create(name)) {
+      state.SkipWithError("create failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void Kel_OsFile_CreateInNDirs(benchmark::State &state) {
+  CreateRoundRobin(state, "kel", [](const std::string &name) {
+    tOSFILE file;
+    file.SetName(name.c_str());
+    if (file.CreateNew(tFILEDEFS::MODE_READWRITE, tFILEDEFS::SHARE_DENYNONE, 0666) != 0) {
+      return false;
+    }
+    return file.Close() == 0;
+  });
+}
+
+#if !defined(_WIN32)
+void Std_OpenCreatInNDirs(benchmark::State &state) {
+  CreateRoundRobin(state, "std", [](const std::string &name) {
+    int fd = open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+    return fd >= 0 && close(fd) == 0;
+  });
+}
+#endif
+
+// Each N for both in turn, so that the two of a pair see the same machine.
+void CreateInNDirsArgs() {
+  for (int n : {1, 17, 1000}) {
+    benchmark::RegisterBenchmark("Kel_OsFile_CreateInNDirs", Kel_OsFile_CreateInNDirs)
+        ->Arg(n)->Iterations(20000)->Unit(benchmark::kMicrosecond);
+#if !defined(_WIN32)
+    benchmark::RegisterBenchmark("Std_OpenCreatInNDirs", Std_OpenCreatInNDirs)
+        ->Arg(n)->Iterations(20000)->Unit(benchmark::kMicrosecond);
+#endif
+  }
+}
+const bool createInNDirsRegistered = (CreateInNDirsArgs(), true);
 
 // --- deleting a tree ------------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include "kelcore/catalog/message_file_layout.h"
 #include "kelcore/catalog/message_registry.h"
 #include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/platform/thread_exit.h"
 #include "kelcore/sync/lock.h"
 #include "kelcore/sync/thread.h"
 #include "kelcore/text/nls_string.h"
@@ -37,6 +38,20 @@ const unsigned int cNOT_FOUND = 1;
 tPHYSYNCOBJ &BindLock() {
   alignas(tINTRA_PROCESS_LOCK) static unsigned char storage[sizeof(tINTRA_PROCESS_LOCK)];
   static tINTRA_PROCESS_LOCK *lock = new (storage) tINTRA_PROCESS_LOCK;
+  // Held across fork(); the child's copy remembers a thread of the parent
+  // as its owner, so the child makes a new one.
+  static const bool heldAcrossFork =
+      (kelsys::HoldAcrossFork(
+           kelsys::kForkCatalogBind, [] { BindLock().LockObject(); },
+           [] { BindLock().UnlockObject(); },
+           [] {
+             // The old one is locked: never destroyed, only kept reachable.
+             alignas(tINTRA_PROCESS_LOCK) static unsigned char retired[sizeof storage];
+             std::memcpy(retired, storage, sizeof storage);
+             lock = new (storage) tINTRA_PROCESS_LOCK;
+           }),
+       true);
+  (void)heldAcrossFork;
   return *lock;
 }
 

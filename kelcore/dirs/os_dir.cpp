@@ -319,10 +319,13 @@ unsigned int tOSDIRSYS::IsEmpty(int *empty) {
   unsigned int status = list.Open();
   if (status != 0) return status;
   tDIRFINDINFO entry;
+  // The listing reads no further than the first entry. A missing
+  // directory is a listing that finds nothing: 1 stays stored and the
+  // status is the closing's.
   status = list.Read(entry);
   if (status == 0) {
     if (empty != nullptr) *empty = 0;
-  } else if (status != cSTATUS_NOT_FOUND || list._Missing()) {
+  } else if (status != cSTATUS_NOT_FOUND) {
     list.Close();
     return status;
   }

@@ -14,7 +14,7 @@ namespace {
 const tUTIL::tXLATETBL kWin32ToStatus[] = {
     {2, 1},      {3, 1},      {5, 3},      {19, 3},     {32, 3},     {33, 6},
     {80, 2},     {145, 3},    {183, 2},    {18, 1},     {0xF002, 3}, {0xF004, 3},
-    {0xF005, 3}, {0xF000, 2}, {0xF006, 3}, {0, 0xFFFFFFFFu},
+    {0xF005, 3}, {0xF000, 2}, {0xF006, 3}, {1920, 3}, {0, 0xFFFFFFFFu},
 };
 
 const tUTIL::tXLATETBL kErrnoToStatus[] = {

@@ -8,6 +8,7 @@
 #include "kelcore/msg/format_into.h"
 #include "kelcore/msg/null_object.h"
 #include "kelcore/msg/object_pool.h"
+#include "kelcore/platform/thread_exit.h"
 
 using kelcore_internal::IsNull;
 
@@ -114,6 +115,13 @@ namespace {
 // format at the same time.
 std::mutex &StaticFormatLock() {
   static std::mutex lock;
+  // Held across fork(), so that the child never inherits it locked.
+  static const bool heldAcrossFork =
+      (kelsys::HoldAcrossFork(
+           kelsys::kForkStaticFormat, [] { lock.lock(); }, [] { lock.unlock(); },
+           [] { lock.unlock(); }),
+       true);
+  (void)heldAcrossFork;
   return lock;
 }
 

@@ -65,6 +65,16 @@ void WatchThreadExit();
 // ever called.
 void CallInForkChild(void (*fn)());
 
+// The library's process-wide locks that fork() must not leave locked in the
+// child: each is taken before fork() in the order of these ranks (outermost
+// first, the order in which the library nests them), released after it in
+// the parent, and made usable again in the child by `child` (on its one
+// thread, before fork() returns there). A lock registered while a fork is
+// under way is left out of that fork. Windows has no fork(): nothing is
+// ever called.
+enum eFORK_LOCK { kForkCatalogBind, kForkThreadList, kForkStaticFormat, kForkOpenFiles, kForkDirCache, kForkLocks };
+void HoldAcrossFork(eFORK_LOCK rank, void (*lock)(), void (*unlock)(), void (*child)());
+
 }  // namespace kelsys
 
 #endif  // KELCORE_PLATFORM_THREAD_EXIT_H

@@ -54,6 +54,21 @@ tPHYSYNCOBJ &ListLock() {
   alignas(tINTRA_PROCESS_LOCK) static unsigned char storage[sizeof(tINTRA_PROCESS_LOCK)];
   static tINTRA_PROCESS_LOCK *lock =
       (kelsys::CallInForkChild(InForkChild), new (storage) tINTRA_PROCESS_LOCK());
+  // Held across fork(), so that no thread is inside the list when it
+  // happens. The child's copy belongs to a thread of the parent (a
+  // re-entrant lock remembers its owner), so the child makes a new one.
+  static const bool heldAcrossFork =
+      (kelsys::HoldAcrossFork(
+           kelsys::kForkThreadList, [] { ListLock().LockObject(); },
+           [] { ListLock().UnlockObject(); },
+           [] {
+             // The old one is locked: never destroyed, only kept reachable.
+             alignas(tINTRA_PROCESS_LOCK) static unsigned char retired[sizeof storage];
+             std::memcpy(retired, storage, sizeof storage);
+             lock = new (storage) tINTRA_PROCESS_LOCK();
+           }),
+       true);
+  (void)heldAcrossFork;
   return *lock;
 }
 

@@ -376,6 +376,57 @@ TEST_F(DirTest, CreateRefusesRootsAndExistingNamesAndMakesParentsOnRequest) {
   EXPECT_FALSE(fs::exists(P("file/x")) || fs::exists(P("x"))) << "a failed create makes nothing";
 }
 
+// A name is taken as Windows takes it before anything is created: ".."
+// steps back in the text ("a\\..\\b" is "b" even with no "a"), and a final
+// dot or blank goes ("t." is "t") in listings as in every other call.
+TEST_F(DirTest, DotDotAndTrailingDotsAreResolvedInTheNameFirst) {
+  const std::string up = P("a") + kSep + ".." + kSep + "b" + kSep + "c";
+  EXPECT_EQ(0u, LDir(up).Create(1));
+  EXPECT_TRUE(fs::is_directory(P("b/c")));
+  EXPECT_FALSE(fs::exists(P("a"))) << "no stray directory on the way";
+  {
+    // An empty name lists the current directory (the pattern "*" alone).
+    const fs::path saved = fs::current_path();
+    fs::current_path(P("b"));
+    Dir here("");
+    const auto listed = List(here);
+    fs::current_path(saved);
+    ASSERT_EQ(1u, listed.size());
+    EXPECT_EQ("c\\", listed.begin()->first) << "a DOS-style name's separator";
+  }
+
+  const std::string dotted = P("t.");
+  EXPECT_EQ(0u, LDir(dotted).Create(0));
+  ASSERT_TRUE(fs::is_directory(P("t")));
+  MakeTree(tmp.path(), {"t/keep.dat", "t/sub/x"});
+  int empty = 7;
+  EXPECT_EQ(0u, Dir(dotted).IsEmpty(&empty));
+  EXPECT_EQ(0, empty);
+  Dir listed(dotted);
+  EXPECT_EQ(2u, List(listed).size());
+  EXPECT_EQ(0u, Dir(dotted).DeleteFiles(0));
+  EXPECT_FALSE(fs::exists(P("t/keep.dat")));
+  EXPECT_EQ(0u, Dir(dotted).DeleteFiles(WHOLE));
+  EXPECT_FALSE(fs::exists(P("t")));
+}
+
+// POSIX only: entries whose names end in a dot or a blank (which Windows
+// never makes) are left out of listings, since their listed names would
+// reach another entry or none; a directory "t." is never touched through
+// "t.", which names "t".
+TEST_F(DirTest, EntriesNoDosNameReachesAreNotListed) {
+  if (kWindows) GTEST_SKIP() << "Windows makes no such names";
+  MakeTree(tmp.path(), {"d/report", "d/report.", "d/blank ", "d/.../x", "d/dir./x",
+                        "t/keep.dat", "t./keep.dat"});
+  Dir d(P("d"));
+  const std::map<std::string, unsigned int> want = {{P("d/report"), FILE_ | ARCH},
+                                                    {P("d/...") + "/", DIR_}};
+  EXPECT_EQ(want, List(d));
+  EXPECT_EQ(0u, Dir(P("t.")).DeleteFiles(0));
+  EXPECT_FALSE(fs::exists(P("t/keep.dat")));
+  EXPECT_TRUE(fs::exists(P("t./keep.dat"))) << "the other directory is left alone";
+}
+
 // A file in the way at any level of a new chain: the walk stops there with
 // status 3 and leaves the file as it was.
 TEST_F(DirTest, CreateWithParentsStopsAtAFileInTheWayAtAnyLevel) {
@@ -403,7 +454,10 @@ TEST_F(DirTest, EmptinessAndDeletingOneDirectory) {
   EXPECT_EQ(1, empty);
   EXPECT_EQ(0u, Dir(P("full")).IsEmpty(&empty));
   EXPECT_EQ(0, empty);
-  EXPECT_EQ(1u, Dir(P("missing")).IsEmpty(&empty));
+  // A missing directory is a listing that finds nothing.
+  empty = 7;
+  EXPECT_EQ(0u, Dir(P("missing")).IsEmpty(&empty));
+  EXPECT_EQ(1, empty);
   // name, status, system code.
   const struct { std::string name; unsigned int status; int code; } cases[] = {
       {P("full"), 3, 145}, {P("file"), 3, 0xF005}, {P("missing"), 1, 2}, {P("empty"), 0, 0}};

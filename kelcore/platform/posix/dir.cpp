@@ -75,8 +75,8 @@ void ResolveDirectory(char *dir) {
 class FindHandle : public HandleObject {
  public:
   FindHandle()
-      : HandleObject(kFind), dir_(nullptr), path_(nullptr), pathLen_(0), names_(nullptr),
-        used_(0), capacity_(0), pos_(0), set_(nullptr), setSize_(0), count_(0) {}
+      : HandleObject(kFind), dir_(nullptr), path_(nullptr), pathLen_(0), dev_(0), loaded_(false),
+        names_(nullptr), used_(0), capacity_(0), pos_(0), set_(nullptr), setSize_(0), count_(0) {}
   ~FindHandle() {
     Release();
     delete[] path_;
@@ -92,33 +92,54 @@ class FindHandle : public HandleObject {
     return true;
   }
 
-  // Reads the directory; false with the last error set.
-  bool Load(const FindPattern &pattern) {
+  // Reads the directory, or with `first` only up to the first name that
+  // counts (a listing that stops there, such as an emptiness test, reads no
+  // more); false with the last error set.
+  bool Load(bool first) {
+    std::size_t before = count_;
     for (;;) {
       errno = 0;
       struct dirent *e = ::readdir(dir_);
       if (e == nullptr) break;
       const char *name = e->d_name;
       if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-      if (std::strchr(name, '\\') != nullptr || !pattern.Matches(name)) continue;
+      if (!Reachable(name) || !pattern_.Matches(name)) continue;
       if (!Add(name)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
       }
+      if (first && count_ != before) return true;
     }
     if (errno != 0) {
       SetLastErrorFromErrno(errno);
       return false;
     }
+    loaded_ = true;
     delete[] set_;  // only needed while reading
     set_ = nullptr;
     return true;
   }
 
+  // Whether a DOS-style name reaches the entry: none holds a '\\', and
+  // every name loses its trailing dots and blanks (a run of dots alone
+  // stays), so "report." would open "report".
+  static bool Reachable(const char *name) {
+    if (std::strchr(name, '\\') != nullptr) return false;
+    std::size_t n = std::strlen(name);
+    char last = name[n - 1];
+    if (last != '.' && last != ' ') return true;
+    return std::strspn(name, ".") == n;
+  }
+
   // The next name still there, filled into `data`; false with the last
   // error set (ERROR_NO_MORE_FILES at the end).
   bool Next(WIN32_FIND_DATAA *data) {
-    while (pos_ < used_) {
+    for (;;) {
+      if (pos_ == used_) {
+        if (loaded_) break;
+        if (!Load(false)) return false;
+        continue;
+      }
       const char *name = names_ + pos_;
       std::size_t len = std::strlen(name);
       pos_ += len + 1;
@@ -138,6 +159,9 @@ class FindHandle : public HandleObject {
   DIR *dir_;
   char *path_;  // the directory's native path, for the attribute calls
   std::size_t pathLen_;
+  dev_t dev_;  // the directory's device: an entry on another is a mount point
+  FindPattern pattern_;
+  bool loaded_;  // the whole directory has been read
 
  private:
   void Release() {
@@ -214,6 +238,10 @@ class FindHandle : public HandleObject {
       if (::fstatat(::dirfd(dir_), name, &target, 0) == 0 && S_ISDIR(target.st_mode)) {
         attrs |= FILE_ATTRIBUTE_DIRECTORY;
       }
+    } else if (S_ISDIR(st.st_mode) && MountPoint(name, st)) {
+      // A file system mounted here is a mounted folder on Windows: a
+      // reparse point, which tree deletion never enters.
+      attrs = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
     } else {
       bool directory = S_ISDIR(st.st_mode);
       char full[kNativeNameSize];
@@ -246,6 +274,24 @@ class FindHandle : public HandleObject {
     data->cAlternateFileName[0] = '\0';
   }
 
+  // A directory on another device than the listed one, or the root of a
+  // mount of the same file system (a bind mount), where the system says so.
+  bool MountPoint(const char *name, const struct stat &st) {
+    if (st.st_dev != dev_) return true;
+#if defined(__linux__) && defined(STATX_ATTR_MOUNT_ROOT)
+    struct statx sx;
+    if (::statx(::dirfd(dir_), name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &sx) ==
+            0 &&
+        (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+        (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0) {
+      return true;
+    }
+#else
+    (void)name;
+#endif
+    return false;
+  }
+
   char *names_;
   std::size_t used_;
   std::size_t capacity_;
@@ -260,16 +306,34 @@ class FindHandle : public HandleObject {
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *data) {
   char path[kNativeNameSize];
   if (!NativeName(pattern, path)) return INVALID_HANDLE_VALUE;
-  // The last component is the pattern, the rest the directory.
-  char *slash = std::strrchr(path, '/');
-  const char *mask = slash != nullptr ? slash + 1 : path;
+  // The last component is the pattern, the rest the directory: a DOS-style
+  // name as every other call takes one (trailing dots and blanks dropped),
+  // so that "t.\*" lists the directory that "t." creates and opens.
+  const char *mask = pattern;
+  for (const char *p = pattern; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '/' || (p == pattern + 1 && *p == ':')) mask = p + 1;
+  }
+  std::size_t dirTextLen = static_cast<std::size_t>(mask - pattern);
+  char maskText[kNativeNameSize];
+  std::memcpy(maskText, mask, std::strlen(mask) + 1);  // shorter than path
+  mask = maskText;
   const char *dirPath = ".";
-  if (slash == path) {
-    dirPath = "/";
-  } else if (slash != nullptr) {
-    *slash = '\0';
-    ResolveDirectory(path);
-    dirPath = path;
+  if (dirTextLen != 0) {
+    char dirText[kNativeNameSize];
+    std::memcpy(dirText, pattern, dirTextLen);
+    // A separator that ends the directory part goes, unless it is a root's.
+    bool root = dirTextLen == 1 || (dirTextLen == 3 && pattern[1] == ':');
+    if (!root && pattern[dirTextLen - 1] != ':') --dirTextLen;
+    dirText[dirTextLen] = '\0';
+    DWORD err = PrepareDosName(dirText, path, sizeof path);
+    if (err != ERROR_SUCCESS) {
+      SetLastError(err);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (path[0] != '\0') {
+      ResolveDirectory(path);
+      dirPath = path;
+    }
   }
   FindPattern match;
   if (*mask == '\0' || !match.Set(mask)) {
@@ -302,7 +366,10 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *data) {
     return INVALID_HANDLE_VALUE;
   }
   HANDLE h = ToHandle(find);
-  if (!find->Load(match) || !find->Next(data)) {
+  struct stat dirStat;
+  find->dev_ = ::fstat(::dirfd(find->dir_), &dirStat) == 0 ? dirStat.st_dev : 0;
+  find->pattern_ = match;
+  if (!find->Load(true) || !find->Next(data)) {
     DWORD err = GetLastError();
     CloseHandle(h);
     SetLastError(err == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : err);
@@ -375,11 +442,32 @@ BOOL RemoveDirectoryA(LPCSTR name) {
   return FALSE;
 }
 
+// The current directory's former path once it has been removed (Windows
+// never lets a process's current directory go): what the system still
+// knows of it, without its " (deleted)" mark. False where it knows nothing.
+bool RemovedCurrentDirectory(char (&cwd)[kNativeNameSize]) {
+#if defined(__linux__)
+  ssize_t n = ::readlink("/proc/self/cwd", cwd, sizeof cwd - 1);
+  if (n <= 0 || cwd[0] != '/') return false;
+  cwd[n] = '\0';
+  static const char kMark[] = " (deleted)";
+  std::size_t len = static_cast<std::size_t>(n), mark = sizeof kMark - 1;
+  if (len > mark && std::strcmp(cwd + len - mark, kMark) == 0) cwd[len - mark] = '\0';
+  return true;
+#else
+  (void)cwd;
+  return false;
+#endif
+}
+
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
   char cwd[kNativeNameSize];
   if (::getcwd(cwd, sizeof cwd) == nullptr) {
-    SetLastError(errno == ERANGE ? ERROR_FILENAME_EXCED_RANGE : ErrnoToWin32(errno));
-    return 0;
+    int err = errno;
+    if (err != ENOENT || !RemovedCurrentDirectory(cwd)) {
+      SetLastError(err == ERANGE ? ERROR_FILENAME_EXCED_RANGE : ErrnoToWin32(err));
+      return 0;
+    }
   }
   DWORD len = static_cast<DWORD>(std::strlen(cwd));
   if (buffer == nullptr || size <= len) return len + 1;
@@ -395,6 +483,9 @@ BOOL SetCurrentDirectoryA(LPCSTR name) {
     return FALSE;
   }
   if (::chdir(path) == 0) return TRUE;
+  // "C:" alone selects the drive and keeps its current directory, even one
+  // that has been removed since: the drive is still there.
+  if (errno == ENOENT && std::strcmp(path, ".") == 0) return TRUE;
   SetLastError(errno == ENOTDIR ? ERROR_DIRECTORY : ErrnoToWin32(errno));
   return FALSE;
 }

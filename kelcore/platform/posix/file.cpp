@@ -19,9 +19,11 @@
 #include <mutex>
 #include <new>
 
+#include "kelcore/platform/dir.h"
 #include "kelcore/platform/posix/file_attributes.h"
 #include "kelcore/platform/posix/name_resolver.h"
 #include "kelcore/platform/posix/native_name.h"
+#include "kelcore/platform/thread_exit.h"
 
 // Open-file-description locks belong to the open file, as Win32 region
 // locks belong to the handle. Where the system lacks them, classic record
@@ -127,7 +129,12 @@ class OpenFileTable {
   }
 
  private:
-  OpenFileTable() : buckets_() {}
+  // Held across fork(), so that the child never inherits it locked.
+  OpenFileTable() : buckets_() {
+    HoldAcrossFork(
+        kForkOpenFiles, [] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
+        [] { Get().mutex_.unlock(); });
+  }
   static const unsigned kBuckets = 64;
   std::mutex mutex_;
   FileHandle *buckets_[kBuckets];
@@ -327,6 +334,17 @@ DWORD CallOnExistingName(const char *path, char (&spare)[kNativeNameSize], const
   }
   *callErrno = err;
   return ErrnoToWin32(err);
+}
+
+// Whether `path` is a symbolic link whose target is missing.
+// errno is left as it was.
+bool DanglingLink(const char *path) {
+  int saved = errno;
+  struct stat st;
+  bool dangling = ::lstat(path, &st) == 0 && S_ISLNK(st.st_mode) && ::stat(path, &st) != 0 &&
+                  errno == ENOENT;
+  errno = saved;
+  return dangling;
 }
 
 // CallOnExistingName for the Win32 calls: false with the last error set.
@@ -581,6 +599,13 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
       fd = ::open(use, oflags, 0);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+      // A symbolic link that leads nowhere is an entry that exists and
+      // cannot be opened (Windows has no such links): said at once, rather
+      // than taken for a file removed between the two opens.
+      if (errno == ENOENT && DanglingLink(use)) {
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return INVALID_HANDLE_VALUE;
+      }
       // Removed between the two opens: try to create it again.
       if (mayCreate && errno == ENOENT) continue;
       if (!mayCreate && use == path && (errno == ENOENT || errno == ENOTDIR)) {
@@ -925,10 +950,20 @@ DWORD GetFileAttributesA(LPCSTR name) {
   char spare[kNativeNameSize];
   const char *used;
   struct stat st;
-  if (!OnExistingName(name, path, spare, &used,
-                      [&st](const char *p) { return ::stat(p, &st); })) {
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  bool dangling = false;
+  // A link that leads nowhere is listed, and so exists: a reparse point.
+  auto statOrLink = [&st, &dangling](const char *p) {
+    if (::stat(p, &st) == 0) return 0;
+    int err = errno;
+    if (err == ENOENT && ::lstat(p, &st) == 0 && S_ISLNK(st.st_mode)) {
+      dangling = true;
+      return 0;
+    }
+    errno = err;
+    return -1;
+  };
+  if (!OnExistingName(name, path, spare, &used, statOrLink)) return INVALID_FILE_ATTRIBUTES;
+  if (dangling) return FILE_ATTRIBUTE_REPARSE_POINT;
   bool directory = S_ISDIR(st.st_mode);
   DWORD attrs = ReadXattrBits(used, directory);
   if (directory) attrs |= FILE_ATTRIBUTE_DIRECTORY;

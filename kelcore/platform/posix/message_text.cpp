@@ -70,6 +70,7 @@ const SystemText kTexts[] = {
      "%2.\r\n"},
     {ERROR_POSSIBLE_DEADLOCK, "A potential deadlock condition has been detected.\r\n"},
     {ERROR_TIMEOUT, "This operation returned because the timeout period expired.\r\n"},
+    {ERROR_CANT_ACCESS_FILE, "The file cannot be accessed by the system.\r\n"},
     {ERROR_RESOURCE_LANG_NOT_FOUND,
      "The specified resource language ID cannot be found in the image file.\r\n"},
 };

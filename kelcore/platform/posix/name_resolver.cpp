@@ -8,6 +8,7 @@
 #include <unistd.h>
 #if defined(__linux__)
 #  include <sys/inotify.h>
+#  include <sys/ioctl.h>
 #endif
 
 #include <cerrno>
@@ -19,6 +20,7 @@
 
 #include "kelcore/platform/error.h"
 #include "kelcore/platform/posix/native_name.h"
+#include "kelcore/platform/thread_exit.h"
 
 namespace kelsys {
 namespace {
@@ -96,8 +98,14 @@ struct DirIndex {
   Entry **buckets;
   std::size_t bucketCount;
   std::size_t count;
+  int nextByInode;  // chains of the two indexes below; -1 ends one
+  int nextByWatch;
 };
 
+// The cached directories, as many as are in use up to kMaxSlots and
+// kMaxEntries names in all; past that the directory used least recently
+// makes room. Every name is applied from inotify events, so a create in a
+// cached directory costs no reading, however many directories are in use.
 class DirCache {
  public:
   static DirCache &Get() {
@@ -112,19 +120,17 @@ class DirCache {
     std::lock_guard<std::mutex> hold(mutex_);
     if (forked_) {
       // The instance is the parent's as well: each process reading the
-      // other's events would leave both caches behind. Let go of it without
-      // touching its watches, which the parent still uses.
-      if (fd_ >= 0) ::close(fd_);
-      for (DirIndex &d : slots_) {
-        d.wd = d.wd >= 0 ? -2 : -1;  // no longer a watch of this process's
-        Drop(&d, false);
-      }
-      fd_ = -2;
+      // other's events would leave both caches behind. Forget it without
+      // closing it or touching its watches: the parent still uses them, and
+      // the number may already be another descriptor of this process's.
+      Forget();
       forked_ = false;
     }
-    if (fd_ == -2) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd_ >= 0 && !StillOurs()) Forget();
+    if (fd_ == -2) Open();
     if (fd_ < 0) return -1;
     Drain();
+    if (fd_ < 0) return -1;
     DirIndex *d = Lookup(st.st_dev, st.st_ino);
     if (d == nullptr) d = Build(dirPath, st);
     if (d == nullptr) return -1;
@@ -140,19 +146,68 @@ class DirCache {
   }
 
  private:
-  static const int kSlots = 16;
+  static const int kMaxSlots = 4096;
+  static const std::size_t kMaxEntries = 4000000;
   static const uint32_t kEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                   IN_DELETE_SELF | IN_ONLYDIR;
 
-  DirCache() : fd_(-2), forked_(false), clock_(0) {
-    for (DirIndex &d : slots_) Clear(&d);
+  DirCache()
+      : fd_(-2), fdDev_(0), fdIno_(0), forked_(false), clock_(0), slots_(nullptr),
+        slotCount_(0), used_(0), byInode_(nullptr), byWatch_(nullptr), indexSize_(0),
+        entries_(0) {
     // A child of fork gets the mutex as it was and a shared inotify
     // instance: hold the mutex across the fork, and start afresh in the child.
-    ::pthread_atfork([] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
-                     [] {
-                       Get().forked_ = true;
-                       Get().mutex_.unlock();
-                     });
+    HoldAcrossFork(
+        kForkDirCache, [] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
+        [] {
+          Get().forked_ = true;
+          Get().mutex_.unlock();
+        });
+  }
+
+  // A descriptor of our own: close-on-exec, so that no program started
+  // from here inherits it, and non-blocking, so that no read can wait.
+  void Open() {
+    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    struct stat st;
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0) {
+      fdDev_ = st.st_dev;
+      fdIno_ = st.st_ino;
+    } else if (fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+
+  // Whether the descriptor is still the instance opened here: a program
+  // may close descriptors it did not open and get the number back for
+  // anything else. The same device and inode as at the opening (shared by
+  // the kernel's anonymous files, but by no pipe, file or socket), and a
+  // queue to ask about (which event counters and the like have not).
+  bool StillOurs() {
+    struct stat st;
+    int pending = 0;
+    return ::fstat(fd_, &st) == 0 && st.st_dev == fdDev_ && st.st_ino == fdIno_ &&
+           ::ioctl(fd_, FIONREAD, &pending) == 0;
+  }
+
+  // Lets go of the instance without closing it or removing its watches.
+  void Forget() {
+    for (int i = 0; i < used_; ++i) FreeNames(&slots_[i]);
+    for (std::size_t b = 0; b < indexSize_; ++b) byInode_[b] = byWatch_[b] = -1;
+    fd_ = -2;
+  }
+
+  void FreeNames(DirIndex *d) {
+    for (std::size_t i = 0; i < d->bucketCount; ++i) {
+      while (Entry *e = d->buckets[i]) {
+        d->buckets[i] = e->next;
+        std::free(e);
+      }
+    }
+    std::free(d->buckets);
+    entries_ -= d->count;
+    Clear(d);
   }
 
   static void Clear(DirIndex *d) {
@@ -162,31 +217,115 @@ class DirCache {
     d->count = 0;
   }
 
-  void Drop(DirIndex *d, bool removeWatch) {
-    if (d->wd == -1) return;
-    if (removeWatch) ::inotify_rm_watch(fd_, d->wd);
-    for (std::size_t i = 0; i < d->bucketCount; ++i) {
-      while (Entry *e = d->buckets[i]) {
-        d->buckets[i] = e->next;
-        std::free(e);
+  std::size_t InodeBucket(dev_t dev, ino_t ino) const {
+    std::uint64_t h = (static_cast<std::uint64_t>(ino) ^ (static_cast<std::uint64_t>(dev) << 32)) *
+                      0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(h >> 32) & (indexSize_ - 1);
+  }
+  std::size_t WatchBucket(int wd) const {
+    return (static_cast<std::uint32_t>(wd) * 2654435761u) & (indexSize_ - 1);
+  }
+
+  static void Unlink(int *heads, std::size_t bucket, int slot, DirIndex *slots,
+                     int DirIndex::*next) {
+    for (int *link = &heads[bucket]; *link != -1; link = &(slots[*link].*next)) {
+      if (*link == slot) {
+        *link = slots[slot].*next;
+        return;
       }
     }
-    std::free(d->buckets);
-    Clear(d);
+  }
+
+  void Link(int slot) {
+    DirIndex &d = slots_[slot];
+    std::size_t b = InodeBucket(d.dev, d.ino);
+    d.nextByInode = byInode_[b];
+    byInode_[b] = slot;
+    b = WatchBucket(d.wd);
+    d.nextByWatch = byWatch_[b];
+    byWatch_[b] = slot;
+  }
+
+  void Drop(DirIndex *d, bool removeWatch) {
+    if (d->wd < 0) return;
+    int slot = static_cast<int>(d - slots_);
+    Unlink(byInode_, InodeBucket(d->dev, d->ino), slot, slots_, &DirIndex::nextByInode);
+    Unlink(byWatch_, WatchBucket(d->wd), slot, slots_, &DirIndex::nextByWatch);
+    if (removeWatch) ::inotify_rm_watch(fd_, d->wd);
+    FreeNames(d);
   }
 
   DirIndex *Lookup(dev_t dev, ino_t ino) {
-    for (DirIndex &d : slots_) {
+    if (indexSize_ == 0) return nullptr;
+    for (int i = byInode_[InodeBucket(dev, ino)]; i != -1; i = slots_[i].nextByInode) {
+      DirIndex &d = slots_[i];
       if (d.wd >= 0 && d.dev == dev && d.ino == ino) return &d;
     }
     return nullptr;
   }
 
   DirIndex *ByWatch(int wd) {
-    for (DirIndex &d : slots_) {
-      if (d.wd == wd) return &d;
+    if (indexSize_ == 0) return nullptr;
+    for (int i = byWatch_[WatchBucket(wd)]; i != -1; i = slots_[i].nextByWatch) {
+      if (slots_[i].wd == wd) return &slots_[i];
     }
     return nullptr;
+  }
+
+  // Room for one more directory: twice the slots and the indexes, rebuilt.
+  bool GrowSlots() {
+    int count = slotCount_ == 0 ? 16 : slotCount_ * 2;
+    if (count > kMaxSlots) return false;
+    std::size_t index = static_cast<std::size_t>(count) * 2;
+    DirIndex *slots = static_cast<DirIndex *>(std::realloc(slots_, sizeof(DirIndex) * count));
+    if (slots == nullptr) return false;
+    slots_ = slots;
+    int *byInode = static_cast<int *>(std::malloc(sizeof(int) * index));
+    int *byWatch = static_cast<int *>(std::malloc(sizeof(int) * index));
+    if (byInode == nullptr || byWatch == nullptr) {
+      std::free(byInode);
+      std::free(byWatch);
+      return false;
+    }
+    std::free(byInode_);
+    std::free(byWatch_);
+    byInode_ = byInode;
+    byWatch_ = byWatch;
+    indexSize_ = index;
+    for (std::size_t b = 0; b < index; ++b) byInode_[b] = byWatch_[b] = -1;
+    for (int i = slotCount_; i < count; ++i) Clear(&slots_[i]);
+    slotCount_ = count;
+    for (int i = 0; i < used_; ++i) {
+      if (slots_[i].wd >= 0) Link(i);
+    }
+    return true;
+  }
+
+  // A free slot, or the one used least recently, emptied.
+  DirIndex *FreeSlot() {
+    DirIndex *d = nullptr;
+    for (int i = 0; i < used_; ++i) {
+      DirIndex &s = slots_[i];
+      if (s.wd < 0) return &s;
+      if (d == nullptr || s.lastUse < d->lastUse) d = &s;
+    }
+    if (used_ < slotCount_ || GrowSlots()) return &slots_[used_++];
+    if (d != nullptr) Drop(d, true);
+    return d;
+  }
+
+  // Makes room for names beyond the budget by dropping the directories
+  // used least recently, `keep` apart.
+  void Trim(DirIndex *keep) {
+    while (entries_ > kMaxEntries) {
+      DirIndex *d = nullptr;
+      for (int i = 0; i < used_; ++i) {
+        DirIndex &s = slots_[i];
+        if (s.wd >= 0 && &s != keep && (d == nullptr || s.lastUse < d->lastUse)) d = &s;
+      }
+      if (d == nullptr) return;
+      Drop(d, true);
+    }
   }
 
   static bool Grow(DirIndex *d) {
@@ -206,7 +345,7 @@ class DirCache {
     return true;
   }
 
-  static bool Insert(DirIndex *d, const char *name) {
+  bool Insert(DirIndex *d, const char *name) {
     std::uint32_t h = FoldedHash(name);
     if (d->bucketCount != 0) {
       for (Entry *e = d->buckets[h % d->bucketCount]; e != nullptr; e = e->next) {
@@ -222,10 +361,11 @@ class DirCache {
     e->next = d->buckets[h % d->bucketCount];
     d->buckets[h % d->bucketCount] = e;
     ++d->count;
+    ++entries_;
     return true;
   }
 
-  static void Remove(DirIndex *d, const char *name) {
+  void Remove(DirIndex *d, const char *name) {
     if (d->bucketCount == 0) return;
     std::uint32_t h = FoldedHash(name);
     for (Entry **link = &d->buckets[h % d->bucketCount]; *link != nullptr;
@@ -235,6 +375,7 @@ class DirCache {
         *link = e->next;
         std::free(e);
         --d->count;
+        --entries_;
         return;
       }
     }
@@ -244,21 +385,23 @@ class DirCache {
   void Drain() {
     alignas(struct inotify_event) char buf[8192];
     for (;;) {
+      int pending = 0;
+      if (::ioctl(fd_, FIONREAD, &pending) != 0) {
+        Forget();  // no queue to read: not ours after all
+        return;
+      }
+      if (pending <= 0) return;
       ssize_t n = ::read(fd_, buf, sizeof buf);
       if (n <= 0) {
         if (n < 0 && errno == EINTR) continue;
         return;
       }
-      // A read that left room for another event emptied the queue; what
-      // comes later is seen at the next look, as if it came after it.
-      const bool emptied = static_cast<std::size_t>(n) + sizeof(struct inotify_event) + NAME_MAX +
-                               1 <= sizeof buf;
       for (ssize_t at = 0; at < n;) {
         const struct inotify_event *ev = reinterpret_cast<const struct inotify_event *>(buf + at);
         at += static_cast<ssize_t>(sizeof(struct inotify_event) + ev->len);
         if (ev->mask & IN_Q_OVERFLOW) {
           // Changes were lost: nothing cached can be trusted.
-          for (DirIndex &d : slots_) Drop(&d, true);
+          for (int i = 0; i < used_; ++i) Drop(&slots_[i], true);
           continue;
         }
         DirIndex *d = ByWatch(ev->wd);
@@ -271,28 +414,39 @@ class DirCache {
           Remove(d, ev->name);
         }
       }
-      if (emptied) return;
+      // What arrives after this read is seen at the next look, as if it
+      // came after it: one more round at most when the buffer was full.
+      if (static_cast<std::size_t>(n) + sizeof(struct inotify_event) + NAME_MAX + 1 <=
+          sizeof buf) {
+        return;
+      }
     }
   }
 
   DirIndex *Build(const char *dirPath, const struct stat &st) {
-    DirIndex *d = nullptr;
-    for (DirIndex &s : slots_) {
-      if (s.wd < 0) {
-        d = &s;
-        break;
-      }
-      if (d == nullptr || s.lastUse < d->lastUse) d = &s;
-    }
-    Drop(d, true);
+    DirIndex *d = FreeSlot();
+    if (d == nullptr) return nullptr;
     // The watch first, then the reading: whatever changes in between
     // arrives as an event and is applied to what was read.
     int wd = ::inotify_add_watch(fd_, dirPath, kEvents);
+    if (wd < 0 && errno == ENOSPC) {
+      // Out of watches: give back the one used least recently.
+      DirIndex *old = nullptr;
+      for (int i = 0; i < used_; ++i) {
+        DirIndex &s = slots_[i];
+        if (s.wd >= 0 && (old == nullptr || s.lastUse < old->lastUse)) old = &s;
+      }
+      if (old != nullptr) {
+        Drop(old, true);
+        wd = ::inotify_add_watch(fd_, dirPath, kEvents);
+      }
+    }
     if (wd < 0) return nullptr;
     if (ByWatch(wd) != nullptr) return nullptr;  // the same directory under another name
     d->wd = wd;
     d->dev = st.st_dev;
     d->ino = st.st_ino;
+    Link(static_cast<int>(d - slots_));
     DIR *dir = ::opendir(dirPath);
     struct stat now;
     bool ok = dir != nullptr && ::fstat(::dirfd(dir), &now) == 0 && now.st_dev == st.st_dev &&
@@ -311,14 +465,23 @@ class DirCache {
       Drop(d, true);
       return nullptr;
     }
+    Trim(d);
     return d;
   }
 
   std::mutex mutex_;
   int fd_;  // the inotify instance; -2 before the first use, -1 if there is none
+  dev_t fdDev_;  // its device and inode, as fstat gave them at the opening
+  ino_t fdIno_;
   bool forked_;
   unsigned long clock_;
-  DirIndex slots_[kSlots];
+  DirIndex *slots_;  // slotCount_ of them, the first used_ ever taken
+  int slotCount_;
+  int used_;
+  int *byInode_;  // indexSize_ chains of slots, by device and inode
+  int *byWatch_;  // and by watch
+  std::size_t indexSize_;
+  std::size_t entries_;  // names held in all
 };
 
 #endif  // __linux__
@@ -443,6 +606,52 @@ DWORD Resolve(const char *path, char *out, std::size_t size, Found *found) {
   return text.Append(last, n) ? ERROR_SUCCESS : ERROR_FILENAME_EXCED_RANGE;
 }
 
+// Resolves "." and ".." components in the text, in place, as Windows does
+// before it looks at the file system: "a/../b" is "b" whether or not "a"
+// exists. A ".." at the root stays there; leading ".." of a relative name
+// stay; a name that resolves to nothing is "." (with its final separator,
+// if it had one).
+void ResolveDots(char *path) {
+  const std::size_t len = std::strlen(path);
+  std::size_t lead = 0;
+  while (lead < len && path[lead] == '/') ++lead;
+  std::size_t w = lead;  // written so far; components separated by one '/'
+  std::size_t keep = lead;  // where the part that ".." may not take back ends
+  bool changed = false;
+  std::size_t r = lead;
+  while (r < len) {
+    std::size_t start = r;
+    while (r < len && path[r] != '/') ++r;
+    std::size_t n = r - start;
+    while (r < len && path[r] == '/') ++r;
+    if (n == 1 && path[start] == '.') {
+      changed = true;
+      continue;
+    }
+    if (n == 2 && path[start] == '.' && path[start + 1] == '.') {
+      if (w > keep) {
+        // Back to the separator before the last component.
+        std::size_t back = w - 1;
+        while (back > keep && path[back - 1] != '/') --back;
+        w = back;
+        changed = true;
+        continue;
+      }
+      if (lead != 0) {  // above the root: the root
+        changed = true;
+        continue;
+      }
+    }
+    std::memmove(path + w, path + start, n);
+    w += n;
+    if (n == 2 && path[w - 1] == '.' && path[w - 2] == '.') keep = w + 1;  // a leading ".."
+    if (r < len || path[len - 1] == '/') path[w++] = '/';
+  }
+  if (!changed) return;
+  if (w == 0) path[w++] = '.';
+  path[w] = '\0';
+}
+
 }  // namespace
 
 DWORD PrepareDosName(LPCSTR name, char *out, std::size_t size) {
@@ -476,6 +685,7 @@ DWORD PrepareDosName(LPCSTR name, char *out, std::size_t size) {
     w += n;
   }
   out[w] = '\0';
+  ResolveDots(out);
   return ERROR_SUCCESS;
 }
 

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdlib>
 
 #include "kelcore/msg/object_pool.h"
@@ -53,6 +54,52 @@ ExitKey &Key() {
 }  // namespace
 
 void CallInForkChild(void (*fn)()) { pthread_atfork(nullptr, nullptr, fn); }
+
+namespace {
+
+// One set of fork handlers for all the library's process-wide locks, so
+// that they are taken in one order whenever each was first used.
+struct ForkLock {
+  std::atomic<bool> ready;
+  void (*lock)();
+  void (*unlock)();
+  void (*child)();
+  bool taken;  // by the fork under way; touched by the forking thread only
+};
+ForkLock g_forkLocks[kForkLocks];
+pthread_once_t g_forkOnce = PTHREAD_ONCE_INIT;
+
+void ForkPrepare() {
+  for (ForkLock &l : g_forkLocks) {
+    l.taken = l.ready.load(std::memory_order_acquire);
+    if (l.taken) l.lock();
+  }
+}
+
+void ForkParent() {
+  for (int i = kForkLocks - 1; i >= 0; --i) {
+    if (g_forkLocks[i].taken) g_forkLocks[i].unlock();
+  }
+}
+
+void ForkChild() {
+  for (int i = kForkLocks - 1; i >= 0; --i) {
+    if (g_forkLocks[i].taken) g_forkLocks[i].child();
+  }
+}
+
+void RegisterForkLocks() { pthread_atfork(&ForkPrepare, &ForkParent, &ForkChild); }
+
+}  // namespace
+
+void HoldAcrossFork(eFORK_LOCK rank, void (*lock)(), void (*unlock)(), void (*child)()) {
+  pthread_once(&g_forkOnce, &RegisterForkLocks);
+  ForkLock &l = g_forkLocks[rank];
+  l.lock = lock;
+  l.unlock = unlock;
+  l.child = child;
+  l.ready.store(true, std::memory_order_release);
+}
 
 void *GetPoolSlot() { return t_thread_cache.pool; }
 

@@ -68,6 +68,8 @@ void SetThreadCache(void *object, unsigned long epoch) {
 
 void CallInForkChild(void (*)()) {}
 
+void HoldAcrossFork(eFORK_LOCK, void (*)(), void (*)(), void (*)()) {}
+
 void *GetPoolSlot() {
   DWORD saved = ::GetLastError();
   void *pool = ::TlsGetValue(Indexes().pool);
