@@ -177,22 +177,29 @@ struct tMSGCAT::tVIEW {
   unsigned int *slots;       // every set's slots, one array
   tTEXT *entry_text;         // every set's entries, one array
   char *strings;             // the C strings, each with its NUL; null: none
-  // The shortest way from (set, id) to a C string, for catgets: by set id
-  // (when sets are found by id), a dense set's base and span and, per id,
-  // its `at` (0: none). Sets without slots have span 0.
+  // A C string: where it stands in `strings` (0: none) and its length,
+  // or'ed with cNOT_WHOLE unless the entry is `whole`.
+  struct tSTRING {
+    unsigned int at;
+    unsigned int length;
+  };
+  static const unsigned int cNOT_WHOLE = 0x80000000u;
+  // The shortest way from (set, id) to a C string: by set id (when sets
+  // are found by id), a dense set's base and span and its strings by id.
+  // Sets without slots have span 0.
   struct tFAST {
     unsigned int base;
     unsigned int span;
-    const unsigned int *at;
+    const tSTRING *string;
   };
   tFAST *fast;
   unsigned int fast_size;
-  unsigned int *fast_at;     // every set's `at`s, one array
+  tSTRING *fast_string;      // every set's strings by id, one array
 
   tVIEW()
       : refs(1), checked(0), bytes(nullptr), nsets(0), sets(nullptr), by_id(nullptr), by_id_size(0),
         slots(nullptr), entry_text(nullptr), strings(nullptr), fast(nullptr), fast_size(0),
-        fast_at(nullptr) {}
+        fast_string(nullptr) {}
   ~tVIEW() {
     delete[] bytes;
     delete[] sets;
@@ -201,7 +208,7 @@ struct tMSGCAT::tVIEW {
     delete[] entry_text;
     delete[] strings;
     delete[] fast;
-    delete[] fast_at;
+    delete[] fast_string;
   }
 
   unsigned int EntryId(const tSET &set, unsigned int i) const {
@@ -322,28 +329,45 @@ struct tMSGCAT::tVIEW {
     for (unsigned int i = 0; i < nsets; ++i) total += sets[i].span;
     if (total == 0) return;
     fast = new (std::nothrow) tFAST[by_id_size]();
-    fast_at = new (std::nothrow) unsigned int[static_cast<std::size_t>(total)];
-    if (fast == nullptr || fast_at == nullptr) {
+    fast_string = new (std::nothrow) tSTRING[static_cast<std::size_t>(total)];
+    if (fast == nullptr || fast_string == nullptr) {
       delete[] fast;
-      delete[] fast_at;
+      delete[] fast_string;
       fast = nullptr;
-      fast_at = nullptr;
+      fast_string = nullptr;
       return;
     }
-    unsigned int *next = fast_at;
+    tSTRING *next = fast_string;
     for (unsigned int i = 0; i < nsets; ++i) {
       const tSET &set = sets[i];
       if (set.span == 0) continue;
       tFAST &f = fast[set.id];
       f.base = set.base;
       f.span = set.span;
-      f.at = next;
+      f.string = next;
       for (unsigned int k = 0; k < set.span; ++k) {
-        next[k] = set.slots[k] != 0 ? set.text[set.slots[k] - 1].at : 0;
+        next[k] = Of(set.slots[k] != 0 ? &set.text[set.slots[k] - 1] : nullptr);
       }
       next += set.span;
     }
     fast_size = by_id_size;
+  }
+
+  // The C string of an entry (null: none).
+  static tSTRING Of(const tTEXT *text) {
+    tSTRING string;
+    string.at = text != nullptr ? text->at : 0;
+    string.length = string.at != 0 && text->whole ? text->length : cNOT_WHOLE;
+    return string;
+  }
+
+  // The C string of (setId, msgId); `at` 0 when there is none.
+  tSTRING StringOf(unsigned int setId, unsigned int msgId) const {
+    if (setId < fast_size) {
+      const tFAST &f = fast[setId];
+      if (msgId - f.base < f.span) return f.string[msgId - f.base];
+    }
+    return Of(Entry(setId, msgId));
   }
 
   // The entry of set `setId` whose id is `msgId`, or null.
@@ -457,12 +481,38 @@ struct tMSGCAT::tVIEW {
   }
 };
 
+#if defined(__GNUC__)
+#  define KELCORE_CATALOG_COLD __attribute__((noinline, cold))
+#else
+#  define KELCORE_CATALOG_COLD
+#endif
+
+namespace {
+
+// Whether `view` still stands for its file (see Stands), checked against
+// the registry and noted for `epoch`, read before the generation: a change
+// after that read shows as another epoch.
+template <class tV>
+KELCORE_CATALOG_COLD bool StandsNow(tV *view, unsigned long long epoch) {
+  if (kelmsgreg::Generation(view->file, view->serial) != view->generation) return false;
+  view->checked.store(epoch, std::memory_order_relaxed);
+  return true;
+}
+
+// Whether `view` still stands for its file: the file's generation is the
+// one the view was made at. While the registry's epoch stays where the
+// view last found that so, a load and a compare tell.
+template <class tV>
+inline bool Stands(tV *view) {
+  const unsigned long long epoch = kelmsgreg::Epoch();
+  return view->checked.load(std::memory_order_relaxed) == epoch || StandsNow(view, epoch);
+}
+
+}  // namespace
+
 tMSGCAT::tVIEW *tMSGCAT::CurrentView() const {
   tVIEW *view = view_.load(std::memory_order_acquire);
-  if (view != nullptr && kelmsgreg::Generation(view->file, view->serial) == view->generation) {
-    return view;
-  }
-  return nullptr;
+  return view != nullptr && Stands(view) ? view : nullptr;
 }
 
 namespace {
@@ -909,11 +959,6 @@ unsigned int tMSGCAT::ReadText(unsigned int offset, char **text) {
   return rc;
 }
 
-#if defined(__GNUC__)
-#  define KELCORE_CATALOG_COLD __attribute__((noinline, cold))
-#else
-#  define KELCORE_CATALOG_COLD
-#endif
 
 // The common case is a few loads: the view, the registry's epoch as the
 // view last found its file unchanged, the set's slot of the catgets table,
@@ -923,13 +968,6 @@ const char *kelcatalog_internal::ViewText(tMSGCAT &catalog, unsigned int setId,
   // Beyond the common case: a set without slots, or a view the hold does
   // not hold yet.
   struct tCOLD {
-    // Whether the view still stands for its file, noted for `epoch` (read
-    // before the generation, so a change after it shows as another epoch).
-    KELCORE_CATALOG_COLD static bool Check(tMSGCAT::tVIEW *view, unsigned long long epoch) {
-      if (kelmsgreg::Generation(view->file, view->serial) != view->generation) return false;
-      view->checked.store(epoch, std::memory_order_relaxed);
-      return true;
-    }
     KELCORE_CATALOG_COLD static const char *Text(tMSGCAT::tVIEW *view, unsigned int setId,
                                                  unsigned int msgId, void **hold) {
       const tMSGCAT::tVIEW::tTEXT *text = view->Entry(setId, msgId);
@@ -945,15 +983,11 @@ const char *kelcatalog_internal::ViewText(tMSGCAT &catalog, unsigned int setId,
     }
   };
   tMSGCAT::tVIEW *view = catalog.view_.load(std::memory_order_acquire);
-  if (view == nullptr) return nullptr;
-  const unsigned long long epoch = kelmsgreg::Epoch();
-  if (view->checked.load(std::memory_order_relaxed) != epoch && !tCOLD::Check(view, epoch)) {
-    return nullptr;
-  }
+  if (view == nullptr || !Stands(view)) return nullptr;
   if (setId < view->fast_size && *hold == view) {
     const tMSGCAT::tVIEW::tFAST &fast = view->fast[setId];
     const unsigned int i = msgId - fast.base;
-    if (i < fast.span && fast.at[i] != 0) return view->strings + fast.at[i];
+    if (i < fast.span && fast.string[i].at != 0) return view->strings + fast.string[i].at;
   }
   return tCOLD::Text(view, setId, msgId, hold);
 }
@@ -965,19 +999,18 @@ void kelcatalog_internal::DropView(void **hold) {
 
 unsigned int tMSGCAT::GetMsg(unsigned int setId, unsigned int msgId, char **text) {
   if (text != nullptr) *text = nullptr;
-  unsigned int rc;
-  if (tVIEW *view = CurrentView()) {
-    // A text in memory is served from there; any other result is the
-    // one the file walk gives (see ViewFind).
-    const tVIEW::tTEXT *entry = view->Entry(setId, msgId);
-    if (entry != nullptr && entry->at != 0 && entry->whole) {
+  tVIEW *view = CurrentView();
+  if (view != nullptr) {
+    const tVIEW::tSTRING string = view->StringOf(setId, msgId);
+    if ((string.length & tVIEW::cNOT_WHOLE) == 0) {
       // The C string is the whole text: one copy of known length.
-      char *result = new (std::nothrow) char[static_cast<std::size_t>(entry->length) + 1];
+      const std::size_t size = static_cast<std::size_t>(string.length) + 1;
+      char *result = new (std::nothrow) char[size];
       if (result == nullptr) {
         RecordOutOfMemory();
         return cFAILURE;
       }
-      std::memcpy(result, view->strings + entry->at, static_cast<std::size_t>(entry->length) + 1);
+      std::memcpy(result, view->strings + string.at, size);
       if (text != nullptr) {
         *text = result;
       } else {
@@ -985,6 +1018,16 @@ unsigned int tMSGCAT::GetMsg(unsigned int setId, unsigned int msgId, char **text
       }
       return 0;
     }
+  }
+  return GetMsgRest(view, setId, msgId, text);
+}
+
+KELCORE_CATALOG_COLD unsigned int tMSGCAT::GetMsgRest(tVIEW *view, unsigned int setId,
+                                                      unsigned int msgId, char **text) {
+  unsigned int rc;
+  if (view != nullptr) {
+    // A text in memory is served from there; any other result is the
+    // one the file walk gives (see ViewFind).
     unsigned int found = msgId, offset = 0;
     if (view->Find(setId, msgId, &found, &offset) != tVIEW::cHIT) {
       return ViewFind(view, setId, &found, &offset);

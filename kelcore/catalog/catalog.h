@@ -154,6 +154,9 @@ class KELCORE_API tMSGCAT {
 
   // The in-memory view of a bound catalog (catalog.cpp).
   struct tVIEW;
+  // GetMsg beyond a whole text from the view (null: none), out of the way
+  // of that common case.
+  unsigned int GetMsgRest(tVIEW *view, unsigned int setId, unsigned int msgId, char **text);
   // The view, when it still stands for the bound file; else null.
   tVIEW *CurrentView() const;
   // Builds the view of the catalog just located (under the file's lock);
