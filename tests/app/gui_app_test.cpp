@@ -102,9 +102,13 @@ TEST_F(GuiApp, TheRunSequenceShowsItsFailuresInBoxes) {
     ViewerApp app;
     EXPECT_EQ(1, app.Run());
   }
-  ASSERT_EQ(1u, g_boxes.size());
+  // The fixed text, then the reason (the file and the system's words).
+  ASSERT_EQ(2u, g_boxes.size());
   EXPECT_NE(std::string::npos, g_boxes[0].find("|Unable to open message catalog|64"))
       << g_boxes[0];
+  EXPECT_NE(std::string::npos,
+            g_boxes[1].find("missing.cat: The system cannot find the file specified.|64"))
+      << g_boxes[1];
   g_boxes.clear();
   kelcore_test::RegisteredMessageFile own(
       tmp.File("viewer.cat"), {"$catalog viewer message catalog\n$version A.01.00\n$set 1\n"});
