@@ -17,7 +17,9 @@
 //
 // (no identification or version expected: the file's first catalog is any
 // catalog), or by compiling share/kelcore/kelcore.msg into its own message
-// file after its own catalog (docs/catalogs.md).
+// file after its own catalog (docs/catalogs.md). Registering checks
+// nothing; texts.Check() right after SetFile tells whether the file serves
+// texts, and DescribeFailure words its failure without a catalog.
 //
 // Failures: FindCatalog returns 10 with MSGFILE library error (set 1) 0
 // when no catalog of the name follows the start offset, -1 with set-1

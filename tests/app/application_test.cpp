@@ -25,6 +25,7 @@
 #include "kelcore/app/os_calls.h"
 #include "kelcore/catalog/catalog.h"
 #include "kelcore/catalog/message_file.h"
+#include "kelcore/error/os_error.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/names/file_name.h"
 #include "kelcore/sync/thread.h"
@@ -42,6 +43,14 @@ using Lines = std::vector<std::string>;
 using kelcore_test::SplitLines;
 
 tMSG *NewError(const char *text) { return new tMSGSTR(text, "test error", tMSG::eERROR); }
+
+// The system's words for an error code, as a message shows them (the
+// library's table on POSIX systems, the system's own text on Windows).
+std::string SystemText(int code) {
+  char buf[1024];
+  tPARM_SYSERR(code).Format(buf, nullptr);
+  return buf;
+}
 
 enum Step { kNone, kCatalog, kLog, kInit, kMain, kMainSilent };
 
@@ -108,8 +117,8 @@ TEST_F(Application, RunShowsTheLastErrorOfTheFailingStepAndStopsTheLog) {
   } cases[] = {{kNone, 0, {}},
                // The fixed line, then the reason in words that need no catalog.
                {kCatalog, 1, {"0 Unable to open message catalog",
-                              "0 Cannot open " + tmp.File("missing.cat") +
-                                  ": The system cannot find the file specified."}},
+                              "0 Cannot open " + tmp.File("missing.cat") + ": " +
+                                  SystemText(2)}},
                {kLog, 1, {"2 no log"}},
                {kInit, 1, {"2 no init"}},
                {kMain, 1, {"2 no main"}},

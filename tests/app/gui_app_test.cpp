@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "kelcore/app/application.h"
+#include "kelcore/error/os_error.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/sync/thread.h"
 #include "tests/support/child_process.h"
@@ -106,8 +107,9 @@ TEST_F(GuiApp, TheRunSequenceShowsItsFailuresInBoxes) {
   ASSERT_EQ(2u, g_boxes.size());
   EXPECT_NE(std::string::npos, g_boxes[0].find("|Unable to open message catalog|64"))
       << g_boxes[0];
-  EXPECT_NE(std::string::npos,
-            g_boxes[1].find("missing.cat: The system cannot find the file specified.|64"))
+  char reason[1024];
+  tPARM_SYSERR(2).Format(reason, nullptr);
+  EXPECT_NE(std::string::npos, g_boxes[1].find(std::string("missing.cat: ") + reason + "|64"))
       << g_boxes[1];
   g_boxes.clear();
   kelcore_test::RegisteredMessageFile own(
