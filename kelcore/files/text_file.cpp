@@ -1,5 +1,6 @@
 #include "kelcore/files/text_file.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -67,10 +68,12 @@ class tHOLD_SYNC {
 }  // namespace
 
 tTXTFILE::tTXTFILE(tPHYSICAL_FILE *file, int own)
-    : tFILE(file, own), end_of_text_(0), line_(0), pushback_count_(0), wide_(0), swap_(0) {}
+    : tFILE(file, own), end_of_text_(0), line_(0), pushback_count_(0), wide_(0), swap_(0),
+      no_seek_(0) {}
 
 tTXTFILE::tTXTFILE(tPHYSICAL_FILE &file, int own)
-    : tFILE(file, own), end_of_text_(0), line_(0), pushback_count_(0), wide_(0), swap_(0) {
+    : tFILE(file, own), end_of_text_(0), line_(0), pushback_count_(0), wide_(0), swap_(0),
+      no_seek_(0) {
   SetBuffer(512, 0);
 }
 
@@ -83,6 +86,7 @@ unsigned int tTXTFILE::PostOpen(unsigned int status) {
     line_ = 0;
     pushback_count_ = 0;
     end_of_text_ = 0;
+    no_seek_ = 0;
   }
   return status;
 }
@@ -244,8 +248,19 @@ unsigned int tTXTFILE::ReadLineBlocks(char *buf, unsigned int size, int *cut, in
     if (b.memory_ != nullptr) return ReadLineWindow(buf, size, cut, handled);
     // Unbuffered, the bytes read past the line end go back by a seek: only
     // a file that can seek may be read that way. A pipe or a terminal is
-    // read one character at a time instead, so that no byte is lost.
-    if (io_->Seek(0, tFILEDEFS::SEEK_FROM_CURRENT, nullptr) != 0) {
+    // read one character at a time instead, so that no byte is lost. The
+    // failed probe is no failure of the read: the last error stays what it
+    // was, and a file that cannot seek at all is not asked again.
+    if (no_seek_) {
+      *handled = 0;
+      return 0;
+    }
+    tMSG *before = tTHREAD::TakeOwnershipOfLastError();
+    errno = 0;
+    const unsigned int probe = io_->Seek(0, tFILEDEFS::SEEK_FROM_CURRENT, nullptr);
+    if (probe != 0 && errno == ESPIPE) no_seek_ = 1;
+    tTHREAD::SetLastError(before);
+    if (probe != 0) {
       *handled = 0;
       return 0;
     }
@@ -438,6 +453,7 @@ unsigned int tTXTFILE::SetLinePos(unsigned long line, unsigned long pos) {
   line_ = line;
   pushback_count_ = 0;
   end_of_text_ = 0;
+  no_seek_ = 0;
   return 0;
 }
 

@@ -130,6 +130,10 @@ class KELCORE_API tTXTFILE : public tFILE {
   unsigned int pushback_count_;
   int wide_;
   int swap_;
+  // Set when an unbuffered file was found unable to seek (a pipe, a
+  // terminal): its lines are read one character at a time, without asking
+  // again, until it is opened or positioned anew.
+  int no_seek_;
 };
 
 #endif  // KELCORE_FILES_TEXT_FILE_H
