@@ -220,6 +220,10 @@ unsigned int tTXTFILE::_ReadLinePiece(char *buf, unsigned int size, int *cut) {
     unsigned int status = ReadLineBlocks(buf, size, cut, &handled);
     if (handled) return status;
   }
+  // A line that ends with the file is read whole, but the read that met
+  // the end records why it came up short: the last error from before the
+  // line is put back then.
+  tMSG *before = tTHREAD::TakeOwnershipOfLastError();
   unsigned int n = 0;
   for (;;) {
     char ch;
@@ -227,7 +231,11 @@ unsigned int tTXTFILE::_ReadLinePiece(char *buf, unsigned int size, int *cut) {
     unsigned int status = GetChar(&ch);
     if (status != 0) {
       buf[n] = 0;
-      if (status == cSTATUS_EOF && n > 0) return 0;
+      if (status == cSTATUS_EOF && n > 0) {
+        tTHREAD::SetLastError(before);
+        return 0;
+      }
+      tMSG::Dispose(before);
       return status;
     }
     if (ch == cLF) break;
@@ -245,6 +253,9 @@ unsigned int tTXTFILE::_ReadLinePiece(char *buf, unsigned int size, int *cut) {
     buf[n++] = ch;
   }
   buf[n] = 0;
+  // Nothing failed that the caller must hear of (a seek back that failed
+  // was made good by the pushback).
+  tTHREAD::SetLastError(before);
   return 0;
 }
 
@@ -266,18 +277,22 @@ unsigned int tTXTFILE::ReadLineBlocks(char *buf, unsigned int size, int *cut, in
     if (b.memory_ != nullptr) return ReadLineWindow(buf, size, cut, handled);
     // Unbuffered, the bytes read past the line end go back by a seek: only
     // a file that can seek may be read that way. A pipe or a terminal is
-    // read one character at a time instead, so that no byte is lost. The
-    // failed probe is no failure of the read: the last error stays what it
-    // was, and a file that cannot seek at all is not asked again.
-    if (no_seek_) {
+    // read one character at a time instead, so that no byte is lost. A
+    // failed first probe is no failure of the read: the last error stays
+    // what it was, and a file that cannot seek at all (ESPIPE) is not asked
+    // again until it is opened or positioned anew.
+    if (no_seek_ == 2) {
       *handled = 0;
       return 0;
     }
-    tMSG *before = tTHREAD::TakeOwnershipOfLastError();
+    tMSG *before = no_seek_ == 0 ? tTHREAD::TakeOwnershipOfLastError() : nullptr;
     errno = 0;
     const unsigned int probe = io_->Seek(0, tFILEDEFS::SEEK_FROM_CURRENT, nullptr);
-    if (probe != 0 && errno == ESPIPE) no_seek_ = 1;
-    tTHREAD::SetLastError(before);
+    const int cannot = probe != 0 && errno == ESPIPE;
+    if (no_seek_ == 0) {
+      tTHREAD::SetLastError(before);
+      no_seek_ = cannot ? 2 : probe == 0 ? 1 : 0;
+    }
     if (probe != 0) {
       *handled = 0;
       return 0;

@@ -130,9 +130,10 @@ class KELCORE_API tTXTFILE : public tFILE {
   unsigned int pushback_count_;
   int wide_;
   int swap_;
-  // Set when an unbuffered file was found unable to seek (a pipe, a
-  // terminal): its lines are read one character at a time, without asking
-  // again, until it is opened or positioned anew.
+  // Whether an unbuffered file can seek, as ReadLine found out: 0 not yet
+  // asked since it was opened or positioned, 1 yes, 2 no (a pipe, a
+  // terminal: its lines are read one character at a time, without asking
+  // again).
   int no_seek_;
 };
 

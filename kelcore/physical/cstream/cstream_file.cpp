@@ -99,6 +99,7 @@ int tCSTREAMFILEIO::Seekable() {
 
 std::FILE *tCSTREAMFILEIO::GetStream() const {
   handed_out_ = 1;
+  pos_known_ = 0;
   return stream_;
 }
 

@@ -124,7 +124,7 @@ class KELCORE_API tCSTREAMFILEIO : public virtual tPHYFILEIOOBJ {
   // handed out (GetStream) can be: the program moves a borrowed stream as
   // it likes.
   long pos_;
-  int pos_known_;
+  mutable int pos_known_;
   mutable int handed_out_;
 };
 
