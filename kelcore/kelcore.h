@@ -41,6 +41,7 @@
 #include "kelcore/physical/physical_file.h"
 #include "kelcore/sync/lock.h"
 #include "kelcore/sync/thread.h"
+#include "kelcore/system/os_calls.h"
 #include "kelcore/text/nls_string.h"
 #include "kelcore/time/date_bridge.h"
 #include "kelcore/time/datetime.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "kelcore/app/os_calls.h"
+#include "kelcore/system/os_calls.h"
 #include "kelcore/catalog/format_text.h"
 #include "kelcore/catalog/message_file.h"
 #include "kelcore/catalog/message_file_layout.h"

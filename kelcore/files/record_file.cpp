@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "kelcore/app/os_calls.h"
+#include "kelcore/system/os_calls.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/sync/lock.h"

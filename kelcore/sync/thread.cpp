@@ -6,7 +6,7 @@
 #include <new>
 #include <ostream>
 
-#include "kelcore/app/os_calls.h"
+#include "kelcore/system/os_calls.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/msg/null_object.h"

@@ -7,7 +7,7 @@
 #include <new>
 #include <ostream>
 
-#include "kelcore/app/os_calls.h"
+#include "kelcore/system/os_calls.h"
 #include "kelcore/catalog/module_catalogs.h"
 #include "kelcore/error/os_error.h"
 #include "kelcore/log/log_manager.h"
