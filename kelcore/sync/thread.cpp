@@ -220,7 +220,7 @@ struct tTHREAD::tIMPL {
       delete t;
       return Find();
     }
-    kelsys::WatchThreadExit();
+    kelsys::WatchThreadExit(kelsys::kExitThreadObject, &tTHREAD::DeleteAutoThreadObject);
     return t;
   }
 
