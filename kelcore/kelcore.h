@@ -32,6 +32,8 @@
 #include "kelcore/log/log_manager.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/msg/parameter.h"
+#include "kelcore/msgcat/catalog.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/names/file_name.h"
 #include "kelcore/names/pc_file_name.h"
 #include "kelcore/names/unix_file_name.h"

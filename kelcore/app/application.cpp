@@ -12,7 +12,7 @@
 #include <new>
 
 #include "kelcore/system/os_calls.h"
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/names/pc_file_name.h"
 #include "kelcore/platform/console.h"
 #include "kelcore/platform/message_box.h"

@@ -1,15 +1,15 @@
-#include "kelcore/catalog/catalog.h"
+#include "kelcore/msgcat/catalog.h"
 
 #include <atomic>
 #include <cstring>
 #include <new>
 
 #include "kelcore/system/os_calls.h"
-#include "kelcore/catalog/format_text.h"
+#include "kelcore/msgcat/format_text.h"
 #include "kelcore/catalog/message_file.h"
 #include "kelcore/catalog/message_file_layout.h"
-#include "kelcore/catalog/message_registry.h"
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/message_registry.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/platform/thread_exit.h"
 #include "kelcore/sync/lock.h"
 #include "kelcore/sync/thread.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/error/os_error.h"
 #include "kelcore/files/logical_file.h"
 #include "kelcore/msg/message.h"

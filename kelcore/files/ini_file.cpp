@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/names/pc_file_name.h"
 #include "kelcore/physical/file_defs.h"

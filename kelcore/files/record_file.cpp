@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "kelcore/system/os_calls.h"
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/sync/lock.h"
 #include "kelcore/sync/thread.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/physical/file_defs.h"
 #include "kelcore/physical/physical_file.h"

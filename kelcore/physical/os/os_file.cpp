@@ -8,7 +8,7 @@
 #include <ostream>
 
 #include "kelcore/system/os_calls.h"
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/error/os_error.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/msg/message.h"

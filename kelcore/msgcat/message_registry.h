@@ -6,8 +6,8 @@
 // Holds before every use: a destroyed file is gone from the registry, and a
 // new file at the same address has another serial, so a handle never
 // touches a destroyed file.
-#ifndef KELCORE_CATALOG_MESSAGE_REGISTRY_H
-#define KELCORE_CATALOG_MESSAGE_REGISTRY_H
+#ifndef KELCORE_MSGCAT_MESSAGE_REGISTRY_H
+#define KELCORE_MSGCAT_MESSAGE_REGISTRY_H
 
 class tMSG;
 class tMSGFILE;
@@ -49,4 +49,4 @@ unsigned int Search(const char *name, const char *language, tMSGFILE **file,
 
 }  // namespace kelmsgreg
 
-#endif  // KELCORE_CATALOG_MESSAGE_REGISTRY_H
+#endif  // KELCORE_MSGCAT_MESSAGE_REGISTRY_H
