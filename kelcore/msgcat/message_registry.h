@@ -1,5 +1,7 @@
 // Internal to the library: the message-file registry as catalog handles
-// see it (message_file.cpp keeps it).
+// see it. The lookup's floor owns this interface; the message files, a
+// floor above (catalog/message_file.cpp), register themselves and
+// implement it, so that no include runs from here up to the record files.
 //
 // Each registered file carries a serial number, unique for the process's
 // life. A handle remembers the file and serial it was bound to and asks
