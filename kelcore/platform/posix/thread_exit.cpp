@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdlib>
 
-
 namespace kelsys {
 
 // Trivially constructed and destroyed, so it stays readable while the
