@@ -2,7 +2,8 @@
 // shapes (10 sets of 1,000, 100 of 100, 3,000 of 3), compiled by kelmsgc
 // and by gencat. Per shape, three readers: glibc catgets, tMSGCAT::GetMsg
 // (which hands out a new copy of the text) and the library's catgets (the
-// text kept per thread). Two patterns: random ids over the whole catalog,
+// text in the catalog's view, which the thread holds; like glibc's, no
+// copy). Two patterns: random ids over the whole catalog,
 // and ten neighbouring ids of one set (the "window"). The message file is a
 // tSTDMSGFILE (512-byte buffer), as applications open it. The benchmark
 // names read Shape/Reader/Pattern, so each row's ratio to the glibc row of

@@ -10,33 +10,20 @@
 #include <string>
 
 #include "fuzz/fuzz_file.h"
+#include "fuzz/ini_dump.h"
 #include "kelcore/files/ini_file.h"
 #include "kelcore/physical/os/os_file.h"
 
 using kelcore_fuzz::Check;
+using kelcore_fuzz::DumpIni;
 
 namespace {
-
-std::string Dump(tINIFILE &ini) {
-  std::string out;
-  for (tINIFILE::tSECTION *s = ini.GetFirstEntry(); s; s = s->GetNextEntry()) {
-    out += s->IsRaw() ? "R" : "S";
-    out += s->GetName();
-    out += '\n';
-    for (tINIFILE::tKEY *k = s->GetFirstKey(); k; k = k->GetNext()) {
-      out += k->IsComment() ? "C" : std::string("K") + k->GetName() + '\x01';
-      out += k->GetValue() ? k->GetValue() : "";
-      out += '\n';
-    }
-  }
-  return out;
-}
 
 // Loads the file, dumps it and saves it; returns the dump.
 std::string LoadAndSave(const std::string &name) {
   tINIFILE ini(*new tOSFILE, 1);
   ini.SetName(name.c_str());
-  std::string dump = Dump(ini);
+  std::string dump = DumpIni(ini);
   ini.SetModified(1);
   ini.Save();
   Check(!ini.Modified());

@@ -16,28 +16,15 @@
 #include <string>
 
 #include "fuzz/fuzz_file.h"
+#include "fuzz/ini_dump.h"
 #include "kelcore/files/ini_file.h"
 #include "kelcore/physical/os/os_file.h"
 #include "kelcore/sync/thread.h"
 
 using kelcore_fuzz::Check;
+using kelcore_fuzz::DumpIni;
 
 namespace {
-
-std::string Dump(tINIFILE &ini) {
-  std::string out;
-  for (tINIFILE::tSECTION *s = ini.GetFirstEntry(); s; s = s->GetNextEntry()) {
-    out += s->IsRaw() ? "R" : "S";
-    out += s->GetName();
-    out += '\n';
-    for (tINIFILE::tKEY *k = s->GetFirstKey(); k; k = k->GetNext()) {
-      out += k->IsComment() ? "C" : std::string("K") + k->GetName() + '\x01';
-      out += k->GetValue() ? k->GetValue() : "";
-      out += '\n';
-    }
-  }
-  return out;
-}
 
 // The next text ended by 0x00 (or by the end of the input).
 std::string Next(const uint8_t *&p, const uint8_t *end) {
@@ -65,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int n = 0; p < end && n < 64; ++n) {
       const uint8_t op = *p++;
       std::string section = Next(p, end), key = Next(p, end), value = Next(p, end);
-      const std::string before = Dump(ini);
+      const std::string before = DumpIni(ini);
       tTHREAD::SetLastError(nullptr);
       switch (op % 5) {
         case 0: ini.Add(section.c_str(), key.c_str(), value.c_str()); break;
@@ -74,16 +61,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         case 3: ini.Add(section.c_str()); break;
         default: ini.Replace(section.c_str(), key.c_str(), static_cast<const char *>(nullptr)); break;
       }
-      if (tTHREAD::GetLastError() != nullptr) Check(before == Dump(ini));
+      if (tTHREAD::GetLastError() != nullptr) Check(before == DumpIni(ini));
     }
     // A key without value reads back empty.
-    set = Dump(ini);
+    set = DumpIni(ini);
     ini.Save();
     Check(!ini.Modified());
   }
   tINIFILE again(*new tOSFILE, 1);
   again.SetName(name.c_str());
-  Check(set == Dump(again));
+  Check(set == DumpIni(again));
   std::FILE *side = std::fopen((name + ".sav").c_str(), "rb");
   Check(side == nullptr);
   return 0;

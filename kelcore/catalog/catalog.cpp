@@ -144,27 +144,44 @@ const unsigned int cASK_FILE = 2;
 
 // ------------------------------------------------------------ catalog view
 
-// The catalog's bytes as read at binding, and a table of its set records.
-// Immutable once published; shared by copies of a handle (refs). Made only
-// for a catalog whose set area walks cleanly to the catalog's end, with set
-// ids and each set's message ids strictly ascending (and no 0xFFFFFFFF), so
-// that every answer it gives is the one the file walk would give.
+// The catalog's bytes as read at binding, a table of its set records and
+// each message's text as a C string. Immutable once published; shared by
+// copies of a handle, and by the threads whose catgets result lies in it
+// (refs). Made only for a catalog whose set area walks cleanly to the
+// catalog's end, with set ids and each set's message ids strictly ascending
+// (and no 0xFFFFFFFF), so that every answer it gives is the one the file
+// walk would give.
 struct tMSGCAT::tVIEW {
+  // One index entry's text.
+  struct tTEXT {
+    unsigned int offset;  // catalog-relative offset of the text record
+    // Where the text as GetMsg hands it out, up to its first NUL, stands in
+    // `strings`; 0 when the record is no message record wholly inside the
+    // catalog (only the file can answer for it) or there are no texts.
+    unsigned int at;
+    unsigned int length;  // its length up to that NUL
+    // The C string is all GetMsg hands out: no NUL inside the stored text.
+    unsigned int whole;
+  };
   struct tSET {
     unsigned int id;
     unsigned int count;
     unsigned int entries;  // catalog-relative offset of the first index entry
     // A set whose ids are dense also has a slot per id from its first id
-    // (base) on: the text record's offset, 0 for an id the set lacks
-    // (no record starts at a catalog's first byte). `span` 0: no slots.
+    // (base) on: the entry's index + 1, 0 for an id the set lacks. `span`
+    // 0: no slots.
     unsigned int base;
     unsigned int span;
     unsigned int *slots;
+    tTEXT *text;           // per index entry
   };
   std::atomic<int> refs;
   const tMSGFILE *file;
   unsigned long serial;
   unsigned long generation;  // the file's, when the view was made
+  // A registry epoch at which the file's generation was still `generation`
+  // (0: none yet): while the epoch stays there, the view stands.
+  std::atomic<unsigned long long> checked;
   unsigned int length;
   unsigned int width;
   unsigned char *bytes;      // the catalog, from its first byte to its end
@@ -173,15 +190,40 @@ struct tMSGCAT::tVIEW {
   unsigned int *by_id;       // set id -> index + 1 (0: no such set), when ids are small
   unsigned int by_id_size;
   unsigned int *slots;       // every set's slots, one array
+  tTEXT *entry_text;         // every set's entries, one array
+  char *strings;             // the C strings, each with its NUL; null: none
+  // A C string: where it stands in `strings` (0: none) and its length,
+  // or'ed with cNOT_WHOLE unless the entry is `whole`.
+  struct tSTRING {
+    unsigned int at;
+    unsigned int length;
+  };
+  static const unsigned int cNOT_WHOLE = 0x80000000u;
+  // The shortest way from (set, id) to a C string: by set id (when sets
+  // are found by id), a dense set's base and span and its strings by id.
+  // Sets without slots have span 0.
+  struct tFAST {
+    unsigned int base;
+    unsigned int span;
+    const tSTRING *string;
+  };
+  tFAST *fast;
+  unsigned int fast_size;
+  tSTRING *fast_string;      // every set's strings by id, one array
 
   tVIEW()
-      : refs(1), bytes(nullptr), nsets(0), sets(nullptr), by_id(nullptr), by_id_size(0),
-        slots(nullptr) {}
+      : refs(1), checked(0), bytes(nullptr), nsets(0), sets(nullptr), by_id(nullptr), by_id_size(0),
+        slots(nullptr), entry_text(nullptr), strings(nullptr), fast(nullptr), fast_size(0),
+        fast_string(nullptr) {}
   ~tVIEW() {
     delete[] bytes;
     delete[] sets;
     delete[] by_id;
     delete[] slots;
+    delete[] entry_text;
+    delete[] strings;
+    delete[] fast;
+    delete[] fast_string;
   }
 
   unsigned int EntryId(const tSET &set, unsigned int i) const {
@@ -217,11 +259,150 @@ struct tMSGCAT::tVIEW {
       }
       set.slots = next;
       next += set.span;
+      for (unsigned int e = 0; e < set.count; ++e) set.slots[EntryId(set, e) - set.base] = e + 1;
+    }
+  }
+
+  // The text record `offset` points to, as Text checks it: its characters
+  // and their byte count; false when only the file can answer for it.
+  bool Record(unsigned int offset, const unsigned char **raw, unsigned int *n) const {
+    if (offset > length || length - offset < kelmsgfmt::cRECORD_HEADER) return false;
+    const unsigned char *rec = bytes + offset;
+    *n = kelmsgfmt::GetU32(rec + 4);
+    if (kelmsgfmt::GetU32(rec) != kelmsgfmt::cTYPE_MESSAGE ||
+        *n > length - offset - kelmsgfmt::cRECORD_HEADER) {
+      return false;
+    }
+    *raw = rec + kelmsgfmt::cRECORD_HEADER;
+    return true;
+  }
+
+  // The entries' table (false without memory: then there is no view) and,
+  // when memory allows, their texts as C strings: an 8-bit text up to its
+  // first NUL, a 16-bit one narrowed to its low bytes up to the first
+  // character whose low byte is 0, as MakeText gives them. Texts that
+  // entries share are kept once per entry, so a catalog whose entries
+  // point at the same records over and over gets no texts at all rather
+  // than a table many times its size.
+  bool MakeTexts() {
+    unsigned long long entries = 0;
+    for (unsigned int i = 0; i < nsets; ++i) entries += sets[i].count;
+    entry_text = new (std::nothrow) tTEXT[entries > 0 ? static_cast<std::size_t>(entries) : 1];
+    if (entry_text == nullptr) return false;
+    unsigned long long size = 1;  // `at` 0 means no text
+    tTEXT *next = entry_text;
+    for (unsigned int i = 0; i < nsets; ++i) {
+      tSET &set = sets[i];
+      set.text = next;
+      next += set.count;
       for (unsigned int e = 0; e < set.count; ++e) {
-        set.slots[EntryId(set, e) - set.base] =
-            kelmsgfmt::GetU32(bytes + set.entries + e * kelmsgfmt::cINDEX_ENTRY + 4);
+        tTEXT &t = set.text[e];
+        t.offset = kelmsgfmt::GetU32(bytes + set.entries + e * kelmsgfmt::cINDEX_ENTRY + 4);
+        t.at = 0;
+        t.length = 0;
+        t.whole = 0;
+        const unsigned char *raw = nullptr;
+        unsigned int n = 0;
+        if (!Record(t.offset, &raw, &n)) continue;
+        const unsigned int chars = width == 1 ? n : n / 2;
+        unsigned int c = 0;
+        while (c < chars && raw[c * width] != 0) ++c;
+        t.at = 1;  // placed below
+        t.length = c;
+        t.whole = c == chars;
+        size += c + 1ull;
       }
     }
+    if (size > static_cast<unsigned long long>(length) + entries + 1 || size > 0x7FFFFFFFull) {
+      for (unsigned long long e = 0; e < entries; ++e) entry_text[e].at = 0;
+      return true;
+    }
+    strings = new (std::nothrow) char[static_cast<std::size_t>(size)];
+    if (strings == nullptr) {
+      for (unsigned long long e = 0; e < entries; ++e) entry_text[e].at = 0;
+      return true;
+    }
+    strings[0] = '\0';
+    unsigned int at = 1;
+    for (unsigned long long e = 0; e < entries; ++e) {
+      tTEXT &t = entry_text[e];
+      if (t.at == 0) continue;
+      const unsigned char *raw = bytes + t.offset + kelmsgfmt::cRECORD_HEADER;
+      for (unsigned int c = 0; c < t.length; ++c) strings[at + c] = static_cast<char>(raw[c * width]);
+      strings[at + t.length] = '\0';
+      t.at = at;
+      at += t.length + 1;
+    }
+    return true;
+  }
+
+  // The catgets table, when sets are found by id and there are texts;
+  // without memory, none.
+  void MakeFast() {
+    if (by_id == nullptr || strings == nullptr) return;
+    unsigned long long total = 0;
+    for (unsigned int i = 0; i < nsets; ++i) total += sets[i].span;
+    if (total == 0) return;
+    fast = new (std::nothrow) tFAST[by_id_size]();
+    fast_string = new (std::nothrow) tSTRING[static_cast<std::size_t>(total)];
+    if (fast == nullptr || fast_string == nullptr) {
+      delete[] fast;
+      delete[] fast_string;
+      fast = nullptr;
+      fast_string = nullptr;
+      return;
+    }
+    tSTRING *next = fast_string;
+    for (unsigned int i = 0; i < nsets; ++i) {
+      const tSET &set = sets[i];
+      if (set.span == 0) continue;
+      tFAST &f = fast[set.id];
+      f.base = set.base;
+      f.span = set.span;
+      f.string = next;
+      for (unsigned int k = 0; k < set.span; ++k) {
+        next[k] = Of(set.slots[k] != 0 ? &set.text[set.slots[k] - 1] : nullptr);
+      }
+      next += set.span;
+    }
+    fast_size = by_id_size;
+  }
+
+  // The C string of an entry (null: none).
+  static tSTRING Of(const tTEXT *text) {
+    tSTRING string;
+    string.at = text != nullptr ? text->at : 0;
+    string.length = string.at != 0 && text->whole ? text->length : cNOT_WHOLE;
+    return string;
+  }
+
+  // The C string of (setId, msgId); `at` 0 when there is none.
+  tSTRING StringOf(unsigned int setId, unsigned int msgId) const {
+    if (setId < fast_size) {
+      const tFAST &f = fast[setId];
+      if (msgId - f.base < f.span) return f.string[msgId - f.base];
+    }
+    return Of(Entry(setId, msgId));
+  }
+
+  // The entry of set `setId` whose id is `msgId`, or null.
+  const tTEXT *Entry(unsigned int setId, unsigned int msgId) const {
+    const tSET *set = FindSet(setId);
+    if (set == nullptr) return nullptr;
+    if (msgId - set->base < set->span) {
+      const unsigned int e = set->slots[msgId - set->base];
+      return e != 0 ? &set->text[e - 1] : nullptr;
+    }
+    unsigned int low = 0, high = set->count;
+    while (low < high) {
+      const unsigned int mid = low + (high - low) / 2;
+      if (EntryId(*set, mid) < msgId) {
+        low = mid + 1;
+      } else {
+        high = mid;
+      }
+    }
+    return low < set->count && EntryId(*set, low) == msgId ? &set->text[low] : nullptr;
   }
 
   const tSET *FindSet(unsigned int id) const {
@@ -249,7 +430,7 @@ struct tMSGCAT::tVIEW {
     if (set == nullptr) return cNO_SET;
     if (wanted - set->base < set->span && set->slots[wanted - set->base] != 0) {
       *found = wanted;
-      *offset = set->slots[wanted - set->base];
+      *offset = set->text[set->slots[wanted - set->base] - 1].offset;
       return cHIT;
     }
     unsigned int low = 0, high = set->count;
@@ -271,14 +452,10 @@ struct tMSGCAT::tVIEW {
   // record lies wholly inside the catalog and is a message record; else
   // cASK_FILE (the file gives such a record its own result).
   unsigned int Text(unsigned int offset, char **text) const {
-    if (offset > length || length - offset < kelmsgfmt::cRECORD_HEADER) return cASK_FILE;
-    const unsigned char *rec = bytes + offset;
-    const unsigned int n = kelmsgfmt::GetU32(rec + 4);
-    if (kelmsgfmt::GetU32(rec) != kelmsgfmt::cTYPE_MESSAGE ||
-        n > length - offset - kelmsgfmt::cRECORD_HEADER) {
-      return cASK_FILE;
-    }
-    return MakeText(rec + kelmsgfmt::cRECORD_HEADER, n, width, text);
+    const unsigned char *raw = nullptr;
+    unsigned int n = 0;
+    if (!Record(offset, &raw, &n)) return cASK_FILE;
+    return MakeText(raw, n, width, text);
   }
 
   // The first set record of the area at or after relative offset `p`; false
@@ -319,12 +496,38 @@ struct tMSGCAT::tVIEW {
   }
 };
 
+#if defined(__GNUC__)
+#  define KELCORE_CATALOG_COLD __attribute__((noinline, cold))
+#else
+#  define KELCORE_CATALOG_COLD
+#endif
+
+namespace {
+
+// Whether `view` still stands for its file (see Stands), checked against
+// the registry and noted for `epoch`, read before the generation: a change
+// after that read shows as another epoch.
+template <class tV>
+KELCORE_CATALOG_COLD bool StandsNow(tV *view, unsigned long long epoch) {
+  if (kelmsgreg::Generation(view->file, view->serial) != view->generation) return false;
+  view->checked.store(epoch, std::memory_order_relaxed);
+  return true;
+}
+
+// Whether `view` still stands for its file: the file's generation is the
+// one the view was made at. While the registry's epoch stays where the
+// view last found that so, a load and a compare tell.
+template <class tV>
+inline bool Stands(tV *view) {
+  const unsigned long long epoch = kelmsgreg::Epoch();
+  return view->checked.load(std::memory_order_relaxed) == epoch || StandsNow(view, epoch);
+}
+
+}  // namespace
+
 tMSGCAT::tVIEW *tMSGCAT::CurrentView() const {
   tVIEW *view = view_.load(std::memory_order_acquire);
-  if (view != nullptr && kelmsgreg::Generation(view->file, view->serial) == view->generation) {
-    return view;
-  }
-  return nullptr;
+  return view != nullptr && Stands(view) ? view : nullptr;
 }
 
 namespace {
@@ -387,6 +590,11 @@ void tMSGCAT::BuildView() {
     }
   }
   view->MakeSlots();
+  if (!view->MakeTexts()) {
+    delete view;
+    return;
+  }
+  view->MakeFast();
   view_.store(view, std::memory_order_release);
 }
 
@@ -766,35 +974,73 @@ unsigned int tMSGCAT::ReadText(unsigned int offset, char **text) {
   return rc;
 }
 
-unsigned int kelcatalog_internal::ViewBytes(tMSGCAT &catalog, unsigned int setId,
-                                            unsigned int msgId, const unsigned char **raw,
-                                            unsigned int *length, unsigned int *width) {
-  tMSGCAT::tVIEW *view = catalog.CurrentView();
-  if (view == nullptr) return cASK_FILE;
-  const tMSGCAT::tVIEW::tSET *set = view->FindSet(setId);
-  if (set == nullptr || msgId - set->base >= set->span || set->slots[msgId - set->base] == 0) {
-    return cASK_FILE;
+
+// The common case is a few loads: the view, the registry's epoch as the
+// view last found its file unchanged, the set's slot of the catgets table,
+// and the hold already holding the view.
+const char *kelcatalog_internal::ViewText(tMSGCAT &catalog, unsigned int setId,
+                                          unsigned int msgId, void **hold) {
+  // Beyond the common case: a set without slots, or a view the hold does
+  // not hold yet.
+  struct tCOLD {
+    KELCORE_CATALOG_COLD static const char *Text(tMSGCAT::tVIEW *view, unsigned int setId,
+                                                 unsigned int msgId, void **hold) {
+      const tMSGCAT::tVIEW::tTEXT *text = view->Entry(setId, msgId);
+      if (text == nullptr || text->at == 0) return nullptr;
+      if (*hold != view) {
+        // The hold's reference keeps the text after the handle lets the
+        // view go; this thread loaded the view while the handle held it.
+        view->refs.fetch_add(1, std::memory_order_relaxed);
+        Unref(static_cast<tMSGCAT::tVIEW *>(*hold));
+        *hold = view;
+      }
+      return view->strings + text->at;
+    }
+  };
+  tMSGCAT::tVIEW *view = catalog.view_.load(std::memory_order_acquire);
+  if (view == nullptr || !Stands(view)) return nullptr;
+  if (setId < view->fast_size && *hold == view) {
+    const tMSGCAT::tVIEW::tFAST &fast = view->fast[setId];
+    const unsigned int i = msgId - fast.base;
+    if (i < fast.span && fast.string[i].at != 0) return view->strings + fast.string[i].at;
   }
-  const unsigned int offset = set->slots[msgId - set->base];
-  if (offset > view->length || view->length - offset < kelmsgfmt::cRECORD_HEADER) {
-    return cASK_FILE;
-  }
-  const unsigned char *rec = view->bytes + offset;
-  const unsigned int n = kelmsgfmt::GetU32(rec + 4);
-  if (kelmsgfmt::GetU32(rec) != kelmsgfmt::cTYPE_MESSAGE ||
-      n > view->length - offset - kelmsgfmt::cRECORD_HEADER) {
-    return cASK_FILE;
-  }
-  *raw = rec + kelmsgfmt::cRECORD_HEADER;
-  *length = n;
-  *width = view->width;
-  return 0;
+  return tCOLD::Text(view, setId, msgId, hold);
+}
+
+void kelcatalog_internal::DropView(void **hold) {
+  Unref(static_cast<tMSGCAT::tVIEW *>(*hold));
+  *hold = nullptr;
 }
 
 unsigned int tMSGCAT::GetMsg(unsigned int setId, unsigned int msgId, char **text) {
   if (text != nullptr) *text = nullptr;
+  tVIEW *view = CurrentView();
+  if (view != nullptr) {
+    const tVIEW::tSTRING string = view->StringOf(setId, msgId);
+    if ((string.length & tVIEW::cNOT_WHOLE) == 0) {
+      // The C string is the whole text: one copy of known length.
+      const std::size_t size = static_cast<std::size_t>(string.length) + 1;
+      char *result = new (std::nothrow) char[size];
+      if (result == nullptr) {
+        RecordOutOfMemory();
+        return cFAILURE;
+      }
+      std::memcpy(result, view->strings + string.at, size);
+      if (text != nullptr) {
+        *text = result;
+      } else {
+        delete[] result;
+      }
+      return 0;
+    }
+  }
+  return GetMsgRest(view, setId, msgId, text);
+}
+
+KELCORE_CATALOG_COLD unsigned int tMSGCAT::GetMsgRest(tVIEW *view, unsigned int setId,
+                                                      unsigned int msgId, char **text) {
   unsigned int rc;
-  if (tVIEW *view = CurrentView()) {
+  if (view != nullptr) {
     // A text in memory is served from there; any other result is the
     // one the file walk gives (see ViewFind).
     unsigned int found = msgId, offset = 0;

@@ -72,6 +72,7 @@ void NewGeneration(const tMSGFILE *file) {
   for (tENTRY *e = g_first; e != nullptr; e = e->next) {
     if (e->file == file) {
       e->generation.fetch_add(1, std::memory_order_acq_rel);
+      kelmsgreg::g_epoch.fetch_add(1, std::memory_order_acq_rel);
       return;
     }
   }
@@ -125,6 +126,7 @@ tMSGFILE::~tMSGFILE() {
     (e->prev != nullptr ? e->prev->next : g_first) = e->next;
     (e->next != nullptr ? e->next->prev : g_last) = e->prev;
     delete e;
+    kelmsgreg::g_epoch.fetch_add(1, std::memory_order_acq_rel);
     break;
   }
 }
@@ -244,6 +246,8 @@ unsigned int tSTDMSGFILE::Initialize(char const *fileName, char const *catalog,
 // ---------------------------------------------------------------- registry
 
 namespace kelmsgreg {
+
+std::atomic<unsigned long long> g_epoch(1);
 
 bool Empty() { return g_first == nullptr; }
 

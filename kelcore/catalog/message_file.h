@@ -17,7 +17,9 @@
 //
 // (no identification or version expected: the file's first catalog is any
 // catalog), or by compiling share/kelcore/kelcore.msg into its own message
-// file after its own catalog (docs/catalogs.md).
+// file after its own catalog (docs/catalogs.md). Registering checks
+// nothing; texts.Check() right after SetFile tells whether the file serves
+// texts, and DescribeFailure words its failure without a catalog.
 //
 // Failures: FindCatalog returns 10 with MSGFILE library error (set 1) 0
 // when no catalog of the name follows the start offset, -1 with set-1
@@ -78,6 +80,28 @@ class KELCORE_API tMSGFILE : public tRECFILE {
 
   // The record file's context: name, identification and versions.
   tMSG &AddErrorContext(tMSG *msg) const;
+
+  // Checks that the file can serve texts, as a lookup would find it: opens
+  // it when it is closed (with the checks SetFile asked for) and reads the
+  // identification, version and header of every catalog up to the end of
+  // the file. 0 when the file holds one or more catalogs, all readable;
+  // otherwise the status (1 missing, 3 no access, 7 another first catalog or
+  // version, 0xFFFFFFFF damaged, ...) with the failure as the thread's last
+  // error. A file the check opened is closed again. Registering a file
+  // (construction, SetFile) checks nothing: call this after SetFile to learn
+  // that a path is wrong before every text reads as a failed lookup.
+  unsigned int Check();
+
+  // `failure` in words that need no message file: for the failures of
+  // opening and reading a message file (the OS and C-stream modules' open,
+  // read, seek, position and size errors, the FILESYS module's short reads,
+  // the record layer's REC errors 1 to 7) the library's English text with
+  // the message's parameters, as in share/kelcore/kelcore.msg, whatever
+  // catalogs are registered (the failure is often that of the file that
+  // holds the texts); for any other message its formatted text. A new
+  // char[] text (release with delete[]); null for a null message or
+  // without memory. The thread's last error is the same afterwards.
+  static char *DescribeFailure(tMSG *failure);
 
  private:
   tMSGFILE(const tMSGFILE &);

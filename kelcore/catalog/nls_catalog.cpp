@@ -1,5 +1,6 @@
 #include "kelcore/catalog/nls_catalog.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -16,15 +17,24 @@ namespace {
 // catopen and catclose must not run alongside each other or catgets.
 tSTDMSGFILE *g_open_file = nullptr;
 
-// Each thread's last catgets result, freed with the thread's block.
+// Each thread's last catgets result: a text of the NLS catalog's in-memory
+// view, which `view` holds a reference on, or a copy of its own. Both are
+// let go with the thread's block (and the view when a later result is not
+// the view's).
+struct tRESULT {
+  char *copy;
+  void *view;
+};
+
 void DestroyResult(void *slot) {
-  char **text = static_cast<char **>(slot);
-  delete[] *text;
-  *text = nullptr;
+  tRESULT *result = static_cast<tRESULT *>(slot);
+  delete[] result->copy;
+  result->copy = nullptr;
+  kelcatalog_internal::DropView(&result->view);
 }
 
-// A new block is zero-filled: a null text.
-tTLSDEF g_result_slot(sizeof(char *), nullptr, DestroyResult);
+// A new block is zero-filled: no text, no view.
+tTLSDEF g_result_slot(sizeof(tRESULT), nullptr, DestroyResult);
 
 void CloseOpenFile(unsigned int *status) {
   tSTDMSGFILE *file = g_open_file;
@@ -58,36 +68,29 @@ int kelcore_catopen(char const *fileName, int) {
              : -1;
 }
 
-char *kelcore_catgets(int, int setId, int msgId, char const *defaultText) {
-  char **cell = static_cast<char **>(g_result_slot.GetPtr());
-  if (cell == nullptr) return nullptr;
-  // An 8-bit text the catalog's in-memory view holds is the text the
-  // message below would fetch: taken at once, without the message, into
-  // the thread's previous result when that is long enough.
-  const unsigned char *raw = nullptr;
-  unsigned int length = 0, width = 0;
-  if (kelcatalog_internal::ViewBytes(kelnls::Catalog(), static_cast<unsigned int>(setId),
-                                     static_cast<unsigned int>(msgId), &raw, &length,
-                                     &width) == 0 &&
-      width == 1) {
-    // The text as a C string: up to its first NUL, as the message path's
-    // copy.
-    const void *nul = length > 0 ? std::memchr(raw, '\0', length) : nullptr;
-    if (nul != nullptr) length = static_cast<unsigned int>(static_cast<const unsigned char *>(nul) - raw);
-    char *text = *cell;
-    if (text == nullptr || std::strlen(text) < length) {
-      text = new (std::nothrow) char[static_cast<std::size_t>(length) + 1];
-    }
-    if (text != nullptr) {
-      if (length > 0) std::memcpy(text, raw, length);
-      text[length] = '\0';
-      if (text != *cell) {
-        delete[] *cell;
-        *cell = text;
-      }
-      return text;
-    }
+namespace {
+
+#if defined(__GNUC__)
+#  define KELCORE_NLS_COLD __attribute__((noinline, cold))
+#else
+#  define KELCORE_NLS_COLD
+#endif
+
+// The NLS catalog, found once: the common case of catgets is then one load.
+std::atomic<tMSGCAT *> g_nls_catalog(nullptr);
+
+tMSGCAT &NlsCatalog() {
+  tMSGCAT *catalog = g_nls_catalog.load(std::memory_order_acquire);
+  if (catalog == nullptr) {
+    catalog = &kelnls::Catalog();
+    g_nls_catalog.store(catalog, std::memory_order_release);
   }
+  return *catalog;
+}
+
+// catgets through the NLS message: a copy of its text, kept in the cell.
+KELCORE_NLS_COLD char *CopiedText(tRESULT *cell, int setId, int msgId,
+                                  char const *defaultText) {
   tMSG *msg = kelnls::NewLibraryError(static_cast<unsigned int>(msgId),
                                       static_cast<unsigned int>(setId), defaultText);
   // Without memory for the message the factory gives the shared
@@ -96,9 +99,29 @@ char *kelcore_catgets(int, int setId, int msgId, char const *defaultText) {
   const char *text = msg == &tERRMSG::OutOfMemory ? defaultText : msg->GetText();
   char *copy = text != nullptr ? strnew(text) : nullptr;
   tMSG::Dispose(msg);
-  delete[] *cell;
-  *cell = copy;
+  delete[] cell->copy;
+  cell->copy = copy;
+  // The previous result is no longer promised: a view it came from may go.
+  kelcatalog_internal::DropView(&cell->view);
   return copy;
+}
+
+}  // namespace
+
+char *kelcore_catgets(int, int setId, int msgId, char const *defaultText) {
+  tRESULT *cell = static_cast<tRESULT *>(g_result_slot.GetPtr());
+  if (cell == nullptr) return nullptr;
+  // A text the catalog's in-memory view holds is the text the message
+  // would fetch, up to its first NUL as the copy would be: handed out from
+  // the view itself, which the cell keeps alive for this thread. It
+  // belongs to the library, as the C library's texts do (they are mapped
+  // read-only): callers copy what they change.
+  if (const char *text = kelcatalog_internal::ViewText(
+          NlsCatalog(), static_cast<unsigned int>(setId), static_cast<unsigned int>(msgId),
+          &cell->view)) {
+    return const_cast<char *>(text);
+  }
+  return CopiedText(cell, setId, msgId, defaultText);
 }
 
 int kelcore_catclose(int) {

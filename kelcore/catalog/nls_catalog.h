@@ -14,8 +14,10 @@
 //                            library's description of the failed lookup.
 //                            The text belongs to the library and stays
 //                            valid until the calling thread calls catgets
-//                            again or ends. Null only without memory. Never
-//                            changes the thread's last error.
+//                            again or ends; it must not be changed (copy it
+//                            first), as with the C library's catgets. Null
+//                            only without memory. Never changes the
+//                            thread's last error.
 //   catclose(fd)             closes, unregisters and deletes the open file;
 //                            0, or -1 when the close failed or no file was
 //                            open (a second catclose is harmless).

@@ -50,6 +50,14 @@ unsigned int ReadAll(tPHYFILEIOOBJ &io, void *buf, unsigned long count) {
 
 typedef tLOGICAL_FILE::tKEL_FILE_BUFFER tBUFFER;
 
+// Keeps a slow path out of its caller, whose fast path then needs no
+// saved registers.
+#if defined(__GNUC__)
+#  define KEL_NOINLINE __attribute__((noinline))
+#else
+#  define KEL_NOINLINE
+#endif
+
 namespace {
 // Holds a lock facet (if any) for a block. Inline, unlike tOBJECT_LOCK:
 // the data path takes it for every byte a program reads or writes one at a
@@ -185,6 +193,20 @@ void tBUFFER::Release() {
 // --- the logical file's data path --------------------------------------------
 
 unsigned int tLOGICAL_FILE::Read(void *buf, unsigned long count, unsigned long *got) {
+  // A byte-at-a-time reader lives here: without a lock facet to call, a
+  // byte the window holds is taken by a function that needs no stack
+  // frame; everything else is one jump away.
+  tBUFFER &b = buffer_;
+  if (count == 1 && sync_ == nullptr && b.memory_ != nullptr && b.cursor_ < b.valid_) {
+    *static_cast<unsigned char *>(buf) = b.memory_[b.cursor_++];
+    if (got != nullptr) *got = 1;
+    return 0;
+  }
+  return ReadBuffered(buf, count, got);
+}
+
+KEL_NOINLINE unsigned int tLOGICAL_FILE::ReadBuffered(void *buf, unsigned long count,
+                                                      unsigned long *got) {
   tHOLD hold(sync_);
   tBUFFER &b = buffer_;
   // All of it in the window: a copy, nothing else.

@@ -55,6 +55,12 @@
 // tINIFILE never read a half-written one; neither leaves the lock or a
 // descriptor behind, whatever fails.
 //
+// A missing file is created, empty, by the first query or change: Load
+// opens the file with OpenAlways. To read a file that may be missing
+// without creating it, open it first (OpenExisting; with write access if
+// the program may save): a missing file is then the open's status 1, and
+// Load and Save use the open file and leave it open.
+//
 // Load reports nothing and leaves the thread's last error as it was; so
 // does a successful Save. A save that could not write the new content keeps
 // the modified flag set, so the destructor or a later Save tries again, and
@@ -250,6 +256,22 @@ class KELCORE_API tINIFILE : public tTXTFILE {
   int Get(char const *section, char const *key, int def);
   unsigned int Get(char const *section, char const *key, unsigned int def);
   unsigned long Get(char const *section, char const *key, unsigned long def);
+
+  // A checked numeric read, for values a user may have mistyped: the
+  // numeric Get reads "thirty" as 0 and "12abc" as 12, and cannot say so.
+  // 0 with the number in *value when the first key of that name in the
+  // first section of that name holds a whole decimal number of the type's
+  // range: an optional sign (no minus for the unsigned types) and digits,
+  // nothing else. 1 when the section or key is missing (TXT library error
+  // 5: the file's name, the section, the key). 0xFFFFFFFF for an empty
+  // value, a key without value, any other text or a number out of range
+  // (TXT library error 4: the file's name, the section, the key, the value,
+  // the smallest and the largest number allowed). *value changes only on
+  // success, so a default set before the call stays on any failure.
+  unsigned int GetChecked(char const *section, char const *key, long *value);
+  unsigned int GetChecked(char const *section, char const *key, int *value);
+  unsigned int GetChecked(char const *section, char const *key, unsigned long *value);
+  unsigned int GetChecked(char const *section, char const *key, unsigned int *value);
 
  private:
   tINIFILE(const tINIFILE &);

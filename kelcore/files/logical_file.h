@@ -310,6 +310,8 @@ class KELCORE_API tLOGICAL_FILE {
   operator tPHYFILEIOOBJ &();
   tPHYFILESYSOBJ &FileSys() const;
   void PostOpen(unsigned int access);
+  // Read's whole work under the lock facet; Read itself only copies out
+  // of the window of a file with no lock facet to call.
   unsigned int ReadBuffered(void *buf, unsigned long count, unsigned long *got);
 
   void SetFacets();

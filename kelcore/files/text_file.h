@@ -130,6 +130,11 @@ class KELCORE_API tTXTFILE : public tFILE {
   unsigned int pushback_count_;
   int wide_;
   int swap_;
+  // Whether an unbuffered file can seek, as ReadLine found out: 0 not yet
+  // asked since it was opened or positioned, 1 yes, 2 no (a pipe, a
+  // terminal: its lines are read one character at a time, without asking
+  // again).
+  int no_seek_;
 };
 
 #endif  // KELCORE_FILES_TEXT_FILE_H

@@ -40,14 +40,16 @@
 class tMSGFILE;
 class tMSGCAT;
 
-// Internal to the library (the library's catgets): 0 and the stored bytes
-// of (setId, msgId) (`length` bytes of characters `width` bytes wide, no
-// NUL; valid while the catalog stays bound to its file) when the catalog's
-// in-memory view holds them; otherwise 2, with nothing recorded, and
-// GetMsg must answer.
+// Internal to the library (the library's catgets). ViewText: the text of
+// (setId, msgId) as GetMsg would hand it out, up to its first NUL, when the
+// catalog's in-memory view holds it; *hold (null at first) is made to hold
+// a reference on that view, so the text stays valid, whatever happens to
+// the catalog and its file, until DropView(hold) or a ViewText with the
+// same hold that returns a text of another view. Otherwise null, with
+// nothing recorded and *hold unchanged: GetMsg must answer.
 namespace kelcatalog_internal {
-unsigned int ViewBytes(tMSGCAT &catalog, unsigned int setId, unsigned int msgId,
-                       const unsigned char **raw, unsigned int *length, unsigned int *width);
+const char *ViewText(tMSGCAT &catalog, unsigned int setId, unsigned int msgId, void **hold);
+void DropView(void **hold);
 }
 
 // A message catalog: a named, versioned set of texts in a message file, looked up by set and
@@ -152,6 +154,9 @@ class KELCORE_API tMSGCAT {
 
   // The in-memory view of a bound catalog (catalog.cpp).
   struct tVIEW;
+  // GetMsg beyond a whole text from the view (null: none), out of the way
+  // of that common case.
+  unsigned int GetMsgRest(tVIEW *view, unsigned int setId, unsigned int msgId, char **text);
   // The view, when it still stands for the bound file; else null.
   tVIEW *CurrentView() const;
   // Builds the view of the catalog just located (under the file's lock);
@@ -167,9 +172,9 @@ class KELCORE_API tMSGCAT {
   // same message recorded.
   unsigned int ViewFind(tVIEW *view, unsigned int setId, unsigned int *msgId,
                         unsigned int *offset) const;
-  friend unsigned int kelcatalog_internal::ViewBytes(tMSGCAT &, unsigned int, unsigned int,
-                                                     const unsigned char **, unsigned int *,
-                                                     unsigned int *);
+  friend const char *kelcatalog_internal::ViewText(tMSGCAT &, unsigned int, unsigned int,
+                                                   void **);
+  friend void kelcatalog_internal::DropView(void **);
 
   tLOOKUP_STATE state_;
   std::atomic<tVIEW *> view_;

@@ -11,6 +11,8 @@
 #ifndef KELCORE_MSGCAT_MESSAGE_REGISTRY_H
 #define KELCORE_MSGCAT_MESSAGE_REGISTRY_H
 
+#include <atomic>
+
 class tMSG;
 class tMSGFILE;
 
@@ -20,6 +22,11 @@ bool Empty();
 // The generation of `file`, registered with `serial`: it changes whenever
 // the file is opened, closed or renamed; 0 once the file is destroyed.
 unsigned long Generation(const tMSGFILE *file, unsigned long serial);
+// Changes (after the file's generation) whenever any file's generation
+// changes or a file is destroyed: a generation found unchanged while the
+// epoch was E is unchanged as long as the epoch is still E. Never 0.
+extern std::atomic<unsigned long long> g_epoch;
+inline unsigned long long Epoch() { return g_epoch.load(std::memory_order_acquire); }
 
 // Records a failure of a catalog lookup: as the thread's last error, or,
 // inside a tCAPTURE of this thread, into the capture (the message's own

@@ -151,6 +151,12 @@ BOOL CloseFileHandle(HANDLE file, int *released);
 // on POSIX the file descriptor; -1 for an invalid handle.
 int FileHandleNumber(HANDLE file);
 
+// 1 when the handle is open on a disk file, whose position moves by what is
+// read and written through it; 0 for anything else (a pipe, a terminal, a
+// device) and on failure. The file back end tracks positions only on disk
+// files.
+int IsDiskFileHandle(HANDLE file);
+
 // The C runtime's _stat, 64-bit clean on every system (Windows: _stat64).
 // Returns 0, or -1 with errno set.
 struct FileStatus {

@@ -24,6 +24,8 @@
 #include "kelcore/app/application.h"
 #include "kelcore/app/os_calls.h"
 #include "kelcore/catalog/catalog.h"
+#include "kelcore/catalog/message_file.h"
+#include "kelcore/error/os_error.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/names/file_name.h"
 #include "kelcore/sync/thread.h"
@@ -41,6 +43,14 @@ using Lines = std::vector<std::string>;
 using kelcore_test::SplitLines;
 
 tMSG *NewError(const char *text) { return new tMSGSTR(text, "test error", tMSG::eERROR); }
+
+// The system's words for an error code, as a message shows them (the
+// library's table on POSIX systems, the system's own text on Windows).
+std::string SystemText(int code) {
+  char buf[1024];
+  tPARM_SYSERR(code).Format(buf, nullptr);
+  return buf;
+}
 
 enum Step { kNone, kCatalog, kLog, kInit, kMain, kMainSilent };
 
@@ -105,7 +115,10 @@ TEST_F(Application, RunShowsTheLastErrorOfTheFailingStepAndStopsTheLog) {
     int result;
     Lines shown;
   } cases[] = {{kNone, 0, {}},
-               {kCatalog, 1, {"0 Unable to open message catalog"}},
+               // The fixed line, then the reason in words that need no catalog.
+               {kCatalog, 1, {"0 Unable to open message catalog",
+                              "0 Cannot open " + tmp.File("missing.cat") + ": " +
+                                  SystemText(2)}},
                {kLog, 1, {"2 no log"}},
                {kInit, 1, {"2 no init"}},
                {kMain, 1, {"2 no main"}},
@@ -119,6 +132,11 @@ TEST_F(Application, RunShowsTheLastErrorOfTheFailingStepAndStopsTheLog) {
     tMSG *last = tTHREAD::GetLastError();
     if (c.fail != kCatalog) {
       EXPECT_STREQ(c.shown.empty() ? nullptr : c.shown[0].c_str() + 2, last ? last->Format() : nullptr);
+    } else {
+      // The catalog's failure itself, not what the display raised.
+      char *said = tMSGFILE::DescribeFailure(last);
+      EXPECT_STREQ(c.shown[1].c_str() + 2, said);
+      delete[] said;
     }
     // The message file was open while Main ran, and is closed now; the log
     // is stopped.

@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "kelcore/app/application.h"
+#include "kelcore/error/os_error.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/sync/thread.h"
 #include "tests/support/child_process.h"
@@ -102,9 +103,14 @@ TEST_F(GuiApp, TheRunSequenceShowsItsFailuresInBoxes) {
     ViewerApp app;
     EXPECT_EQ(1, app.Run());
   }
-  ASSERT_EQ(1u, g_boxes.size());
+  // The fixed text, then the reason (the file and the system's words).
+  ASSERT_EQ(2u, g_boxes.size());
   EXPECT_NE(std::string::npos, g_boxes[0].find("|Unable to open message catalog|64"))
       << g_boxes[0];
+  char reason[1024];
+  tPARM_SYSERR(2).Format(reason, nullptr);
+  EXPECT_NE(std::string::npos, g_boxes[1].find(std::string("missing.cat: ") + reason + "|64"))
+      << g_boxes[1];
   g_boxes.clear();
   kelcore_test::RegisteredMessageFile own(
       tmp.File("viewer.cat"), {"$catalog viewer message catalog\n$version A.01.00\n$set 1\n"});

@@ -46,7 +46,7 @@ const std::vector<Raised> &RaisedMessages() {
       {kelos::cCATALOG_NAME, kelos::cCATALOG_VERSION, 2,
        {0xF000, 0xF001, 0xF002, 0xF004, 0xF005, 0xF009}},
       {kelrec::cCATALOG_NAME, kelrec::cCATALOG_VERSION, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
-      {keltxt::cCATALOG_NAME, keltxt::cCATALOG_VERSION, 0, {1, 2}},
+      {keltxt::cCATALOG_NAME, keltxt::cCATALOG_VERSION, 0, {1, 2, 3, 4, 5}},
   };
   return raised;
 }

@@ -3,7 +3,9 @@
 // program that also uses the C library's catalogs.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -95,6 +97,77 @@ TEST_F(NlsCatalog, EachThreadKeepsItsOwnResult) {
   t.join();
   EXPECT_EQ("other", theirs);
   EXPECT_STREQ("Two", mine);  // the other thread's calls left it alone
+}
+
+// Stored texts come from the catalog's in-memory view: up to the first
+// NUL, 16-bit texts narrowed (a character whose low byte is 0 ends the
+// text), in dense sets, sparse ones and sets too far apart to be found by
+// id; the rest gives the default.
+TEST_F(NlsCatalog, TextsOfEveryShapeAsStored) {
+  const struct {
+    const char *source;
+    struct { int set, number; const char *want; } reads[7];
+  } files[] = {
+      {"$set 1\n1 short\n2 cut\\0here\n$set 2\n1 one\n100 hundred\n1000 thousand\n"
+       "$set 40000\n7 far\n",
+       {{1, 1, "short"}, {1, 2, "cut"}, {2, 100, "hundred"}, {2, 1000, "thousand"},
+        {2, 50, "default"}, {40000, 7, "far"}, {40000, 8, "default"}}},
+      {"$width 2\n$set 1\n1 abc\n2 x\xC4\x80yz\n3 a\\0b\n$set 3\n1 \xC3\xA9t\xC3\xA9\n",
+       {{1, 1, "abc"}, {1, 2, "x"}, {1, 3, "a"}, {1, 4, "default"}, {2, 1, "default"},
+        {3, 1, "\xE9t\xE9"}, {3, 2, "default"}}},
+  };
+  for (const auto &f : files) {
+    SCOPED_TRACE(f.source);
+    ASSERT_EQ(0, catopen(Write("shapes.cat", std::string("$catalog NLS message catalog\n") +
+                                                 f.source).c_str(), 0));
+    for (int round = 0; round < 2; ++round) {
+      for (const auto &r : f.reads) {
+        EXPECT_STREQ(r.want, catgets(0, r.set, r.number, "default")) << r.set << ":" << r.number;
+      }
+    }
+    catclose(0);
+  }
+}
+
+// A text stays as it was until its thread calls catgets again, while other
+// calls close and open catalog files and rebind the catalog twice (which
+// lets the first file's view go everywhere else; ASan checks the reads).
+TEST_F(NlsCatalog, AResultOutlivesItsFileUntilTheThreadAsksAgain) {
+  const std::string first = Write("first.cat", kNls);
+  const std::string second = Write("second.cat", "$catalog NLS message catalog\n$set 1\n1 Second\n");
+  ASSERT_EQ(0, catopen(first.c_str(), 0));
+  std::mutex mutex;
+  std::condition_variable changed;
+  int step = 0;
+  std::string before, after, next;
+  std::thread reader([&] {
+    catgets(0, 1, 2, "x");  // binds the catalog: its view answers from now on
+    const char *text = catgets(0, 1, 1, "x");
+    before = text;
+    std::unique_lock<std::mutex> lock(mutex);
+    step = 1;
+    changed.notify_all();
+    changed.wait(lock, [&] { return step == 2; });
+    after = text;
+    next = catgets(0, 1, 1, "x");
+    lock.unlock();
+    tTHREAD::DeleteAutoThreadObject();
+  });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return step == 1; });
+    for (const std::string *file : {&second, &first, &second}) {
+      catclose(0);
+      ASSERT_EQ(0, catopen(file->c_str(), 0));
+      EXPECT_STREQ(file == &first ? "Hello %0" : "Second", catgets(0, 1, 1, "x"));
+    }
+    step = 2;
+    changed.notify_all();
+  }
+  reader.join();
+  EXPECT_EQ("Hello %0", before);
+  EXPECT_EQ("Hello %0", after);
+  EXPECT_EQ("Second", next);
 }
 
 #if defined(KELCORE_LIBC_HAS_CATGETS)

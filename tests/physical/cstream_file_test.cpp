@@ -224,6 +224,36 @@ TEST_F(CStreamTest, StandardStreamsAreNamedBorrowedAndNeverClosed) {
   std::fclose(other);
 }
 
+// A stream keeps its own position only while nobody else holds it: a
+// borrowed stream and a stream handed out by GetStream may be moved by the
+// program between calls, and the file sees where they stand.
+TEST_F(CStreamTest, AStreamMovedByTheProgramIsSeenWhereItStands) {
+  const std::string path = tmp.File("moved.dat");
+  ASSERT_TRUE(kelcore_test::WriteWholeFile(path, "0123456789"));
+  char buf[16];
+  unsigned long got = 0, pos = 99;
+  for (int borrowed = 0; borrowed < 2; ++borrowed) {
+    SCOPED_TRACE(borrowed ? "borrowed" : "owned, then handed out");
+    std::FILE *given = borrowed ? std::fopen(path.c_str(), "rb") : nullptr;
+    tCSTREAM f(given);
+    f.SetName(path.c_str());
+    if (!borrowed) {
+      ASSERT_EQ(0u, f.OpenExisting(R, 1));
+    }
+    EXPECT_TRUE(f.Read(buf, 4, &got) == 0 && got == 4 && f.GetPos(&pos) == 0 && pos == 4);
+    ASSERT_EQ(0u, f.Seek(4, D::SEEK_FROM_START, nullptr));
+    std::FILE *stream = f.GetStream();
+    ASSERT_EQ(0, std::fseek(stream, 1, SEEK_SET));
+    EXPECT_TRUE(f.GetPos(&pos) == 0 && pos == 1);
+    EXPECT_TRUE(std::fgetc(stream) == '1' && f.GetPos(&pos) == 0 && pos == 2);
+    // A seek to where the file stood before the program moved it.
+    ASSERT_EQ(0u, f.Seek(4, D::SEEK_FROM_START, nullptr));
+    EXPECT_TRUE(f.Read(buf, 9, &got) == 0 && std::string(buf, got) == "456789");
+    EXPECT_EQ(0u, f.Close());
+    if (given != nullptr) std::fclose(given);
+  }
+}
+
 TEST_F(CStreamTest, FactoriesDoNothingFacetsAndASecondOpen) {
   tCSTREAM f;
   tPHYSICAL_FILE *made = nullptr;

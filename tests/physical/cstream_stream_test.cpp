@@ -263,10 +263,22 @@ int StdoutToFile(const std::string &dir) {
   return 0;
 }
 
+// A C stream that counts the seeks asked of it.
+struct SeekCountingStream : tCSTREAM {
+  explicit SeekCountingStream(std::FILE *stream) : tCSTREAM(stream) {}
+  unsigned int Seek(long distance, tFILEDEFS::eSEEKMODE from, unsigned long *newPos) {
+    ++seeks;
+    return tCSTREAM::Seek(distance, from, newPos);
+  }
+  int seeks = 0;
+};
+
 // stdin a pipe: every line comes, in order, unbuffered and with windows
 // of 512 bytes (the reference constructor's), 4 KiB and 64 KiB; then the
 // end. A window that is dropped keeps nothing it has read ahead, so each
-// reader runs on a pipe of its own.
+// reader runs on a pipe of its own. Reading lines that arrive whole leaves
+// the last error as it was, and the pipe is asked to seek at most once
+// (unbuffered: whether it can).
 int StdinPipe(const std::string &) {
   const std::vector<std::string> lines = SomeLines();
   std::string text;
@@ -278,19 +290,24 @@ int StdinPipe(const std::string &) {
     CHECK_OR(2, WriteFd(writer, text));
     CloseFd(writer);
     std::clearerr(stdin);
-    tCSTREAM *phys = new tCSTREAM(stdin);
+    SeekCountingStream *phys = new SeekCountingStream(stdin);
     tTXTFILE *in = window == 512 ? new tTXTFILE(*phys, 1) : new tTXTFILE(phys, 1);
     if (window != 512 && window != 0) in->SetBuffer(window, nullptr);
+    tMSG *earlier = tOSERR::Make(4, 5);
+    tTHREAD::SetLastError(earlier);
     std::vector<char> line(2000);
     int check = 10;
     for (const std::string &want : lines) {
       CHECK_OR(check, in->ReadLine(line.data(), 2000) == 0 && want == line.data());
       check = 11;
     }
+    CHECK_OR(19, tTHREAD::GetLastError() == earlier);
     // The last line, then the end; a character at a time as well.
     char c;
     CHECK_OR(12, in->GetChar(&c) == 0 && c == 'l' && in->UngetChar(c) == 0);
     CHECK_OR(13, in->ReadLine(line.data(), 2000) == 0 && std::string("last without end") == line.data());
+    CHECK_OR(17, tTHREAD::GetLastError() == earlier);
+    CHECK_OR(18, phys->seeks == (window == 0 ? 1 : 0));
     CHECK_OR(14, in->ReadLine(line.data(), 2000) == 4);
     unsigned long lineNo = 0, pos = 0;
     CHECK_OR(15, in->GetLinePos(&lineNo, &pos) == 0 && pos == text.size());

@@ -3,6 +3,7 @@
 // and between processes, what failures report, and the "os" trace records.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -13,6 +14,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <unistd.h>
 #endif
 
 #include "kelcore/catalog/catalog.h"
@@ -323,6 +325,44 @@ TEST_F(OsFileIo, ReadWriteSeekAndSetSize) {
   if (!kWine) EXPECT_OS_ERROR(9, kDenied, {f.GetName()});  // Wine: invalid parameter
   EXPECT_EQ(std::make_pair(100ul, 2ul), std::make_pair(Size(), Pos()));
 }
+
+// The file keeps its own position, so that asking for it and seeking to it
+// cost no system call; once the raw handle is handed out, whoever holds it
+// may move the position, and the file asks the system again.
+TEST_F(OsFileIo, APositionMovedThroughTheRawHandleIsSeen) {
+  EXPECT_TRUE(Read(4) == "0123" && Pos() == 4);
+  ASSERT_EQ(0u, f.Seek(4, D::SEEK_FROM_START, nullptr));
+  EXPECT_EQ("45", Read(2));
+  const int handle = f.GetFileHandle();
+#if defined(_WIN32)
+  ASSERT_NE(INVALID_SET_FILE_POINTER,
+            SetFilePointer(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)), 1, nullptr,
+                           FILE_BEGIN));
+#else
+  ASSERT_EQ(1, lseek(handle, 1, SEEK_SET));
+#endif
+  EXPECT_EQ(1ul, Pos());
+  // A seek to where the file stood before the move still moves it.
+  ASSERT_EQ(0u, f.Seek(6, D::SEEK_FROM_START, nullptr));
+  EXPECT_EQ("6789", Read(9));
+}
+
+#if !defined(_WIN32)
+// Linux: a device whose position reads do not move reports the position
+// the system gives (always 0), as it did before positions were tracked.
+TEST(OsFileDevice, ReadsOfADeviceLeaveItsPositionWhereTheSystemSays) {
+  F zero;
+  zero.SetName("/dev/zero");
+  ASSERT_EQ(0u, zero.OpenExisting(R, 1));
+  unsigned long pos = 7, got = 0;
+  char bytes[100];
+  EXPECT_TRUE(zero.GetPos(&pos) == 0 && pos == 0);
+  EXPECT_TRUE(zero.Read(bytes, sizeof bytes, &got) == 0 && got == sizeof bytes);
+  EXPECT_TRUE(zero.GetPos(&pos) == 0 && pos == 0);
+  EXPECT_TRUE(zero.Seek(0, D::SEEK_FROM_CURRENT, &pos) == 0 && pos == 0);
+  EXPECT_EQ(0u, zero.Close());
+}
+#endif
 
 // Sizes, positions and regions past 4 GiB where unsigned long has 64 bits,
 // in a sparse file; file systems that refuse such sizes skip.

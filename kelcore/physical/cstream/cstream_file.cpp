@@ -68,7 +68,8 @@ class tBINARY_MODE {
 // tCSTREAMFILEIO
 
 tCSTREAMFILEIO::tCSTREAMFILEIO(std::FILE *stream)
-    : stream_(stream), owns_stream_(0), last_(cLAST_NONE), seekable_(-1), moved_(0) {}
+    : stream_(stream), owns_stream_(0), last_(cLAST_NONE), seekable_(-1), moved_(0), pos_(0),
+      pos_known_(0), handed_out_(0) {}
 
 tCSTREAMFILEIO::~tCSTREAMFILEIO() {}
 
@@ -82,6 +83,13 @@ void tCSTREAMFILEIO::Attached() {
   last_ = cLAST_NONE;
   seekable_ = -1;
   moved_ = 0;
+  pos_known_ = 0;
+  handed_out_ = 0;
+}
+
+void tCSTREAMFILEIO::Track(long pos) {
+  pos_ = pos;
+  pos_known_ = owns_stream_ && !handed_out_;
 }
 
 int tCSTREAMFILEIO::Seekable() {
@@ -89,7 +97,11 @@ int tCSTREAMFILEIO::Seekable() {
   return seekable_;
 }
 
-std::FILE *tCSTREAMFILEIO::GetStream() const { return stream_; }
+std::FILE *tCSTREAMFILEIO::GetStream() const {
+  handed_out_ = 1;
+  pos_known_ = 0;
+  return stream_;
+}
 
 int tCSTREAMFILEIO::OwnsStream() const { return owns_stream_; }
 
@@ -176,6 +188,7 @@ unsigned int tCSTREAMFILEIO::SetSize(unsigned long size) {
   if (stream_ == nullptr) return Report(*this, cMSG_SET_SIZE, EBADF);
   if (std::fflush(stream_) != 0) return Report(*this, cMSG_SET_SIZE, errno);
   if (size > static_cast<unsigned long>(LONG_MAX)) return Report(*this, cMSG_SET_SIZE, EINVAL);
+  pos_known_ = 0;
   if (_chsize(_fileno(stream_), static_cast<long>(size)) != 0) {
     return Report(*this, cMSG_SET_SIZE, errno);
   }
@@ -215,6 +228,9 @@ unsigned int tCSTREAMFILEIO::Read(void *buffer, unsigned long bytes, unsigned lo
     got = static_cast<unsigned long>(std::fread(buffer, 1, bytes, stream_));
     last_ = got < bytes ? cLAST_END : cLAST_READ;
     moved_ += got;
+    // A short read met the end or an error: the C runtime says next time.
+    pos_ += static_cast<long>(got);
+    if (got < bytes) pos_known_ = 0;
   }
   if (done != nullptr) *done = got;
   return 0;
@@ -230,6 +246,8 @@ unsigned int tCSTREAMFILEIO::Write(void const *buffer, unsigned long bytes, unsi
     put = static_cast<unsigned long>(std::fwrite(buffer, 1, bytes, stream_));
     last_ = cLAST_WRITE;
     moved_ += put;
+    pos_ += static_cast<long>(put);
+    if (put < bytes) pos_known_ = 0;
   }
   if (done != nullptr) *done = put;
   return 0;
@@ -251,11 +269,23 @@ unsigned int tCSTREAMFILEIO::Seek(long distance, tFILEDEFS::eSEEKMODE from,
     errno = ESPIPE;
     return status;
   }
+  // A seek to where the stream stands moves nothing. It is left out unless
+  // output is pending, whose write-out the seek would do and could fail:
+  // Read and Write make their own switch between input and output, and
+  // clear the end-of-file state, from last_.
+  if (pos_known_ && last_ != cLAST_WRITE &&
+      (origin == SEEK_CUR ? distance == 0 : origin == SEEK_SET && distance == pos_)) {
+    if (newPos != nullptr) *newPos = static_cast<unsigned long>(pos_);
+    return 0;
+  }
+  pos_known_ = 0;
   if (std::fseek(stream_, distance, origin) != 0) return Report(*this, cMSG_SEEK, errno);
   last_ = cLAST_NONE;
+  if (origin == SEEK_SET) Track(distance);
   if (newPos != nullptr) {
     long pos = std::ftell(stream_);
     if (pos == -1) return Report(*this, cMSG_SEEK, errno);
+    Track(pos);
     *newPos = static_cast<unsigned long>(pos);
   }
   return 0;
@@ -268,8 +298,13 @@ unsigned int tCSTREAMFILEIO::GetPos(unsigned long *pos) {
     if (pos != nullptr) *pos = moved_;
     return 0;
   }
+  if (pos_known_) {
+    if (pos != nullptr) *pos = static_cast<unsigned long>(pos_);
+    return 0;
+  }
   long at = std::ftell(stream_);
   if (at == -1) return Report(*this, cMSG_GET_POS, errno);
+  Track(at);
   if (pos != nullptr) *pos = static_cast<unsigned long>(at);
   return 0;
 }

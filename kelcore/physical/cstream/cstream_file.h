@@ -83,7 +83,10 @@ class KELCORE_API tCSTREAMFILEIO : public virtual tPHYFILEIOOBJ {
   // Attaches `stream` as borrowed (null: none); the name is unchanged. A
   // stream this object owned is forgotten without being closed.
   void SetStream(std::FILE *stream);
-  // The attached stream; null when none is open or attached.
+  // The attached stream; null when none is open or attached. Whoever holds
+  // the stream can move its position: from this call on, until the stream
+  // is closed or another is attached, every position query and seek asks
+  // the C runtime again.
   std::FILE *GetStream() const;
   // 1 when Close will close the stream.
   int OwnsStream() const;
@@ -105,12 +108,24 @@ class KELCORE_API tCSTREAMFILEIO : public virtual tPHYFILEIOOBJ {
   int Seekable();
   // Forgets what is known about the stream: a new one was attached.
   void Attached();
+  // Takes `pos` as the position the C runtime reported, for a stream
+  // whose position is tracked (see pos_).
+  void Track(long pos);
 
   std::FILE *stream_;
   int owns_stream_;
   int last_;              // the last transfer: 0 none, 1 read, 2 write
   int seekable_;          // -1 not known yet, 0 no, 1 yes
   unsigned long moved_;   // bytes read and written since attached
+  // The position, as the C runtime last reported it and moved by this
+  // object's own transfers since, so that a position query and a seek to
+  // where the stream stands need no call into the C runtime. Valid while
+  // pos_known_ is set, which only a stream this object opened and has not
+  // handed out (GetStream) can be: the program moves a borrowed stream as
+  // it likes.
+  long pos_;
+  mutable int pos_known_;
+  mutable int handed_out_;
 };
 
 // The file-system facet on the C runtime's path calls.

@@ -112,7 +112,9 @@ struct tOSFILEIO::tREGION {
   unsigned int mode;
 };
 
-tOSFILEIO::tOSFILEIO() : handle_(INVALID_HANDLE_VALUE), first_(nullptr), last_(nullptr) {}
+tOSFILEIO::tOSFILEIO()
+    : handle_(INVALID_HANDLE_VALUE), first_(nullptr), last_(nullptr), pos_(0), pos_known_(0),
+      tracking_(-1) {}
 
 tOSFILEIO::~tOSFILEIO() { DiscardRegions(); }
 
@@ -125,7 +127,20 @@ void tOSFILEIO::DiscardRegions() {
   last_ = nullptr;
 }
 
-int tOSFILEIO::GetFileHandle() const { return FileHandleNumber(static_cast<HANDLE>(handle_)); }
+int tOSFILEIO::GetFileHandle() const {
+  // The caller may move the position through the raw handle at any time.
+  if (handle_ != INVALID_HANDLE_VALUE) tracking_ = 0;
+  return FileHandleNumber(static_cast<HANDLE>(handle_));
+}
+
+void tOSFILEIO::Track(unsigned long long pos) {
+  // Whether the handle is a disk file is asked once per opening, at the
+  // first position the system reports: a pipe never reports one, and a
+  // device (say /dev/zero) reports positions that reads do not move.
+  if (tracking_ < 0) tracking_ = IsDiskFileHandle(static_cast<HANDLE>(handle_));
+  pos_ = pos;
+  pos_known_ = tracking_ == 1;
+}
 
 unsigned int tOSFILEIO::Report(unsigned int msgNo, unsigned int osError) {
   tTHREAD::SetLastError(AddErrorContext(tOSERR::Make(msgNo, static_cast<int>(osError))));
@@ -197,12 +212,17 @@ unsigned int tOSFILEIO::StdOpen(unsigned int disposition, unsigned int mode,
                          nullptr);
   if (h == INVALID_HANDLE_VALUE) return Report(cMSG_OPEN, GetLastError());
   handle_ = h;
+  // The position is not known until the system first reports it. Child
+  // processes that inherit the handle share its position and may move it.
+  pos_known_ = 0;
+  tracking_ = (mode & MODE_INHERIT) ? 0 : -1;
   return 0;
 }
 
 unsigned int tOSFILEIO::Close() {
   if (std::ostream *log = BeginTrace()) {
-    *log << "Closing file \"" << GetName() << "\" on handle " << GetFileHandle();
+    *log << "Closing file \"" << GetName() << "\" on handle "
+         << FileHandleNumber(static_cast<HANDLE>(handle_));
     EndTrace(log);
   }
   // A closed object has nothing to close, and succeeds, as Windows'
@@ -220,10 +240,13 @@ unsigned int tOSFILEIO::Close() {
       handle_ = INVALID_HANDLE_VALUE;
       DiscardRegions();
     }
+    pos_known_ = 0;
     return Report(cMSG_CLOSE, err);
   }
   handle_ = INVALID_HANDLE_VALUE;
   DiscardRegions();
+  pos_known_ = 0;
+  tracking_ = -1;
   return 0;
 }
 
@@ -243,7 +266,7 @@ unsigned int tOSFILEIO::MovePointer(long long distance, unsigned int method, int
                              method);
   DWORD err = low == INVALID_SET_FILE_POINTER ? GetLastError() : NO_ERROR;
   std::ostream *log = BeginTrace();
-  if (log != nullptr) *log << "Seek(" << GetFileHandle() << ',' << distance << ',' << method << ')';
+  if (log != nullptr) *log << "Seek(" << FileHandleNumber(h) << ',' << distance << ',' << method << ')';
   if (err != NO_ERROR) {
     if (log != nullptr) EndTrace(log);
     return err;
@@ -260,6 +283,8 @@ unsigned int tOSFILEIO::MovePointer(long long distance, unsigned int method, int
 
 unsigned int tOSFILEIO::SetSize(unsigned long size) {
   tOBJECT_LOCK hold(*this);
+  // Known again only once the position is back where it was.
+  pos_known_ = 0;
   unsigned long long pos = 0;
   unsigned long long ignored = 0;
   // Always with the high part, so that sizes between 2 and 4 GiB work
@@ -270,6 +295,7 @@ unsigned int tOSFILEIO::SetSize(unsigned long size) {
   if (err != NO_ERROR) return Report(cMSG_SET_SIZE, err);
   if (!SetEndOfFile(static_cast<HANDLE>(handle_))) err = GetLastError();
   unsigned int back = MovePointer(static_cast<long long>(pos), FILE_BEGIN, 1, &ignored);
+  if (back == NO_ERROR) Track(pos);
   if (err != NO_ERROR) return Report(cMSG_SET_SIZE, err);
   if (back != NO_ERROR) return Report(cMSG_SET_SIZE, back);
   return 0;
@@ -316,11 +342,13 @@ unsigned int tOSFILEIO::Read(void *buffer, unsigned long bytes, unsigned long *d
     if (want > cMAX_TRANSFER && bytes > 0xFFFFFFFFul) want = cMAX_TRANSFER;
     DWORD n = 0;
     if (!ReadFile(h, p + got, static_cast<DWORD>(want), &n, nullptr)) {
+      pos_known_ = 0;
       return Report(cMSG_READ, GetLastError());
     }
     got += n;
     if (n < want || got == bytes) break;
   }
+  pos_ += got;
   if (done != nullptr) {
     *done = got;
   } else if (got < bytes) {
@@ -341,12 +369,14 @@ unsigned int tOSFILEIO::Write(void const *buffer, unsigned long bytes, unsigned 
     if (want > cMAX_TRANSFER && bytes > 0xFFFFFFFFul) want = cMAX_TRANSFER;
     DWORD n = 0;
     if (!WriteFile(h, p + put, static_cast<DWORD>(want), &n, nullptr)) {
+      pos_known_ = 0;
       if (done != nullptr) *done = put + n;
       return Report(cMSG_WRITE, GetLastError());
     }
     put += n;
     if (n < want || put == bytes) break;
   }
+  pos_ += put;
   if (done != nullptr) *done = put;
   if (put < bytes) return Report(cMSG_WRITE, ERROR_DISK_FULL);
   return 0;
@@ -357,13 +387,35 @@ unsigned int tOSFILEIO::Seek(long distance, tFILEDEFS::eSEEKMODE from, unsigned 
                  : from == SEEK_FROM_END   ? FILE_END
                                            : FILE_BEGIN;
   unsigned long long pos = 0;
-  unsigned int err = MovePointer(distance, method, cWIDE_POSITIONS, &pos);
-  if (err != NO_ERROR) return Report(cMSG_SEEK, err);
+  if (pos_known_ && tracking_ == 1 && (cWIDE_POSITIONS || pos_ <= 0xFFFFFFFFull) &&
+      (method == FILE_CURRENT ? distance == 0
+                              : method == FILE_BEGIN && distance >= 0 &&
+                                    static_cast<unsigned long long>(distance) == pos_)) {
+    // Where the file already stands: the system would move nothing and
+    // report this position. The trace line is the same.
+    pos = pos_;
+    if (std::ostream *log = BeginTrace()) {
+      *log << "Seek(" << FileHandleNumber(static_cast<HANDLE>(handle_)) << ',' << distance << ','
+           << method << ")=" << pos;
+      EndTrace(log);
+    }
+  } else {
+    unsigned int err = MovePointer(distance, method, cWIDE_POSITIONS, &pos);
+    if (err != NO_ERROR) {
+      pos_known_ = 0;
+      return Report(cMSG_SEEK, err);
+    }
+    Track(pos);
+  }
   if (newPos != nullptr) *newPos = static_cast<unsigned long>(pos);
   return 0;
 }
 
 unsigned int tOSFILEIO::GetPos(unsigned long *pos) {
+  if (pos_known_ && tracking_ == 1 && (cWIDE_POSITIONS || pos_ <= 0xFFFFFFFFull)) {
+    if (pos != nullptr) *pos = static_cast<unsigned long>(pos_);
+    return 0;
+  }
   LONG high = 0;
   SetLastError(NO_ERROR);
   DWORD low = SetFilePointer(static_cast<HANDLE>(handle_), 0, cWIDE_POSITIONS ? &high : nullptr,
@@ -373,6 +425,7 @@ unsigned int tOSFILEIO::GetPos(unsigned long *pos) {
     if (err != NO_ERROR) return Report(cMSG_GET_POS, err);
   }
   unsigned long long p = (static_cast<unsigned long long>(static_cast<DWORD>(high)) << 32) | low;
+  Track(p);
   if (pos != nullptr) *pos = static_cast<unsigned long>(p);
   return 0;
 }
@@ -380,7 +433,8 @@ unsigned int tOSFILEIO::GetPos(unsigned long *pos) {
 unsigned int tOSFILEIO::LockRegion(unsigned long offset, unsigned long bytes,
                                    unsigned int lockMode) {
   if (std::ostream *log = BeginTrace()) {
-    *log << "LockRegion(Handle=" << GetFileHandle() << ", Offset=" << offset
+    *log << "LockRegion(Handle=" << FileHandleNumber(static_cast<HANDLE>(handle_))
+         << ", Offset=" << offset
          << ", Bytes=" << bytes << ((lockMode & LOCK_SHARED) ? ", Shared" : ", Exclusive")
          << " | " << ((lockMode & LOCK_NOWAIT) ? "NoWait" : "Wait") << ')';
     EndTrace(log);
@@ -419,7 +473,8 @@ unsigned int tOSFILEIO::LockRegion(unsigned long offset, unsigned long bytes,
 
 unsigned int tOSFILEIO::UnlockRegion(unsigned long offset, unsigned long bytes) {
   if (std::ostream *log = BeginTrace()) {
-    *log << "UnlockRegion(Handle=" << GetFileHandle() << ", Offset=" << offset
+    *log << "UnlockRegion(Handle=" << FileHandleNumber(static_cast<HANDLE>(handle_))
+         << ", Offset=" << offset
          << ", Bytes=" << bytes << ')';
     EndTrace(log);
   }

@@ -59,7 +59,9 @@ class KELCORE_API tOSFILEIO : public virtual tPHYFILEIOOBJ {
   unsigned int UnlockRegion(unsigned long offset, unsigned long bytes);
 
   // The raw handle as a number: the system's handle value on Windows, the
-  // file descriptor on POSIX systems; -1 while closed.
+  // file descriptor on POSIX systems; -1 while closed. Whoever holds the
+  // raw handle can move the file's position: from this call until the file
+  // is closed, every position query and seek asks the system again.
   int GetFileHandle() const;
 
  protected:
@@ -80,10 +82,23 @@ class KELCORE_API tOSFILEIO : public virtual tPHYFILEIOOBJ {
                            unsigned long long *newPos);
   unsigned int Report(unsigned int msgNo, unsigned int osError);
   void DiscardRegions();
+  // Takes `pos` as the position the system reported, when positions are
+  // tracked for this handle (see pos_).
+  void Track(unsigned long long pos);
 
   void *handle_;  // the system's handle; all bits set while closed
   tREGION *first_;
   tREGION *last_;
+  // The position, as the system last reported it and moved by this
+  // object's own reads and writes since, so that a position query and a
+  // seek to where the file already stands need no system call. Valid while
+  // pos_known_ is set. Tracking is for disk files that nothing else moves:
+  // tracking_ is -1 until known, 0 for a handle that is not a disk file, is
+  // inherited by other processes, or was handed out (GetFileHandle), 1
+  // for one that may be tracked.
+  unsigned long long pos_;
+  int pos_known_;
+  mutable int tracking_;
 };
 
 // The file-system facet on the system's path-based calls.

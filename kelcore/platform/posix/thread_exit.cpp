@@ -59,11 +59,19 @@ struct ForkLock {
   void (*child)();
   bool taken;  // by the fork under way; touched by the forking thread only
 };
-ForkLock g_forkLocks[kForkLocks];
+// Registration runs from other files' static constructors (a thread-local
+// slot declared at load time takes the thread list's lock), so the table is
+// made on first use rather than by this file's own initialisation.
+ForkLock *ForkLocks() {
+  static ForkLock locks[kForkLocks];
+  return locks;
+}
 pthread_once_t g_forkOnce = PTHREAD_ONCE_INIT;
 
 void ForkPrepare() {
-  for (ForkLock &l : g_forkLocks) {
+  ForkLock *locks = ForkLocks();
+  for (int i = 0; i < kForkLocks; ++i) {
+    ForkLock &l = locks[i];
     l.taken = l.ready.load(std::memory_order_acquire);
     if (l.taken) l.lock();
   }
@@ -71,13 +79,13 @@ void ForkPrepare() {
 
 void ForkParent() {
   for (int i = kForkLocks - 1; i >= 0; --i) {
-    if (g_forkLocks[i].taken) g_forkLocks[i].unlock();
+    if (ForkLocks()[i].taken) ForkLocks()[i].unlock();
   }
 }
 
 void ForkChild() {
   for (int i = kForkLocks - 1; i >= 0; --i) {
-    if (g_forkLocks[i].taken) g_forkLocks[i].child();
+    if (ForkLocks()[i].taken) ForkLocks()[i].child();
   }
 }
 
@@ -87,7 +95,7 @@ void RegisterForkLocks() { pthread_atfork(&ForkPrepare, &ForkParent, &ForkChild)
 
 void HoldAcrossFork(eFORK_LOCK rank, void (*lock)(), void (*unlock)(), void (*child)()) {
   pthread_once(&g_forkOnce, &RegisterForkLocks);
-  ForkLock &l = g_forkLocks[rank];
+  ForkLock &l = ForkLocks()[rank];
   l.lock = lock;
   l.unlock = unlock;
   l.child = child;

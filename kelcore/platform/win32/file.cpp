@@ -23,6 +23,11 @@ int FileHandleNumber(HANDLE file) {
   return static_cast<int>(reinterpret_cast<std::intptr_t>(file));
 }
 
+int IsDiskFileHandle(HANDLE file) {
+  if (file == nullptr || file == INVALID_HANDLE_VALUE) return 0;
+  return ::GetFileType(file) == FILE_TYPE_DISK ? 1 : 0;
+}
+
 int StatFile(LPCSTR name, FileStatus *out) {
   struct _stat64 st;
   if (::_stat64(name, &st) != 0) return -1;
