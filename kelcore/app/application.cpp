@@ -11,8 +11,8 @@
 #include <iostream>
 #include <new>
 
-#include "kelcore/app/os_calls.h"
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/system/os_calls.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/names/pc_file_name.h"
 #include "kelcore/platform/console.h"
 #include "kelcore/platform/message_box.h"

@@ -5,8 +5,8 @@
 #include <new>
 
 #include "kelcore/catalog/message_file_layout.h"
-#include "kelcore/catalog/message_registry.h"
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/message_registry.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/names/pc_file_name.h"
 #include "kelcore/physical/os/os_file.h"

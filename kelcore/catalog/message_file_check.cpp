@@ -12,9 +12,9 @@
 #include <cstring>
 #include <new>
 
-#include "kelcore/catalog/catalog.h"
+#include "kelcore/msgcat/catalog.h"
 #include "kelcore/catalog/message_file.h"
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/msg/format_into.h"
 #include "kelcore/sync/thread.h"
 #include "kelcore/text/nls_string.h"

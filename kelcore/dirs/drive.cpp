@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <new>
 
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/dirs/current_dir.h"
 #include "kelcore/error/os_error.h"
 #include "kelcore/msg/message.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/error/util.h"
 
 namespace {
@@ -56,6 +56,15 @@ unsigned int tOSERR::ToStatus(int code) {
 tMSG *tOSERR::Make(unsigned int msgNo, int code) {
   tMSG *msg = kelos::NewLibraryError(msgNo);
   *msg << static_cast<tPARAMETER *>(new (std::nothrow) tPARM_SYSERR(code));
+  return msg;
+}
+
+// The CStream module's factory that appends the C library's error
+// (module_catalogs.h): defined here, beside tPARM_ERRNO, because the module
+// catalogs lie on a lower floor than the error parameters.
+tMSG *kelcstream::NewLibraryError(unsigned int msgId, int errnoValue) {
+  tMSG *msg = NewLibraryError(msgId);
+  *msg << static_cast<tPARAMETER *>(new (std::nothrow) tPARM_ERRNO(errnoValue));
   return msg;
 }
 

@@ -2,7 +2,7 @@
 // reported instead of read as whatever its leading digits say.
 #include <climits>
 
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/files/ini_file.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/sync/thread.h"

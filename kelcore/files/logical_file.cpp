@@ -3,7 +3,7 @@
 #include <new>
 #include <typeinfo>
 
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/names/pc_file_name.h"
 #include "kelcore/physical/cstream/cstream_file.h"

@@ -3,8 +3,8 @@
 #include <climits>
 #include <cstring>
 
-#include "kelcore/app/os_calls.h"
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/system/os_calls.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/sync/lock.h"
 #include "kelcore/sync/thread.h"

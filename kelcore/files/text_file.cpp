@@ -7,7 +7,7 @@
 #  include <emmintrin.h>
 #endif
 
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/physical/file_defs.h"
 #include "kelcore/physical/physical_file.h"

@@ -4,7 +4,7 @@
 #include <new>
 #include <ostream>
 
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/log/preloaded.h"
 #include "kelcore/msg/format_into.h"

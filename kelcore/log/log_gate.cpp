@@ -6,7 +6,7 @@
 #include <ostream>
 #include <typeinfo>
 
-#include "kelcore/app/os_calls.h"
+#include "kelcore/system/os_calls.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/log/preloaded.h"
 #include "kelcore/msg/message.h"

@@ -9,7 +9,7 @@
 #include <new>
 #include <ostream>
 
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/platform/process.h"
 #include "kelcore/sync/lock.h"

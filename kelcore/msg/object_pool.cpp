@@ -93,7 +93,7 @@ tPOOL *ThreadPool() {
     pool->count[c] = 0;
   }
   kelsys::SetPoolSlot(pool);
-  kelsys::WatchThreadExit();
+  kelsys::WatchThreadExit(kelsys::kExitBlockPool, &ReleaseThreadPool);
   return pool;
 }
 

@@ -6,7 +6,6 @@
 #include <new>
 #include <ostream>
 
-#include "kelcore/msg/message.h"
 #include "kelcore/msg/null_object.h"
 #include "kelcore/msg/object_pool.h"
 #include "kelcore/msg/printf_conversion.h"
@@ -22,7 +21,7 @@ const std::size_t kBufferSize = 1024;
 
 // Each class's identity is the address of one of these.
 char g_tag_char, g_tag_short, g_tag_ushort, g_tag_int, g_tag_uint, g_tag_long, g_tag_ulong,
-    g_tag_float, g_tag_double, g_tag_ldouble, g_tag_string, g_tag_msg;
+    g_tag_float, g_tag_double, g_tag_ldouble, g_tag_string;
 
 // The conversion spec to use and its parsed conversion: `spec` when its
 // conversion suits `kind` (its length modifier is replaced when rendering),
@@ -203,33 +202,6 @@ int tPARM_STRING::operator==(const tPARAMETER &other) const {
   const char *theirs = static_cast<const tPARM_STRING &>(other).text_;
   if (text_ == nullptr || theirs == nullptr) return text_ == theirs ? 1 : 0;
   return std::strcmp(text_, theirs) == 0 ? 1 : 0;
-}
-
-// --- tPARM_MSG ---------------------------------------------------------------
-
-tPARM_MSG::tPARM_MSG(tMSG *adopted) : tPARAMETER(&g_tag_msg), msg_(adopted), borrowed_(0) {}
-
-tPARM_MSG::tPARM_MSG(tMSG &borrowed) : tPARAMETER(&g_tag_msg), msg_(&borrowed), borrowed_(1) {}
-
-tPARM_MSG::~tPARM_MSG() {
-  if (!borrowed_) tMSG::Dispose(msg_);
-}
-
-void tPARM_MSG::Format(char *buf, const char *) const {
-  const char *text = IsNull(msg_) ? "NULL" : msg_->Format();
-  std::size_t n = std::strlen(text);
-  if (n > kBufferSize - 1) n = kBufferSize - 1;
-  std::memcpy(buf, text, n);
-  buf[n] = 0;
-}
-
-int tPARM_MSG::operator==(const tPARAMETER &other) const {
-  if (!tPARAMETER::operator==(other)) return 0;
-  const tMSG *theirs = static_cast<const tPARM_MSG &>(other).msg_;
-  // A null left message is unequal to anything, and a null right one must
-  // not become a reference.
-  if (IsNull(msg_) || IsNull(theirs)) return 0;
-  return msg_->operator==(*theirs);
 }
 
 // --- tPARMLIST ---------------------------------------------------------------

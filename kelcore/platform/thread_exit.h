@@ -6,8 +6,9 @@
 // every thread and live exactly as long as the thread; reading or writing
 // them never changes the system's last-error code.
 //
-// Ending threads. Exactly one mechanism per build deletes the automatic
-// thread object of a thread that ends (tTHREAD::DeleteAutoThreadObject):
+// Ending threads. The floors above register what a thread leaves behind
+// (WatchThreadExit: the thread object, then the block pool), and exactly one
+// mechanism per build runs those releases (RunThreadExit) when a thread ends:
 // - POSIX, shared or static library: a thread-specific key whose destructor
 //   runs when the thread ends (armed by WatchThreadExit), and an atexit
 //   handler for the thread that ends the process.
@@ -15,9 +16,11 @@
 //   every thread without arming).
 // - Windows static library: a TLS callback of the program on thread detach,
 //   and an atexit handler for the thread that ends the process.
-// Each of them then releases the thread's block pool
-// (kelcore_internal::ReleaseThreadPool), after the thread object, whose
-// last error may go back to the pool.
+// The releases run in the order of eTHREAD_EXIT: the thread object
+// (tTHREAD::DeleteAutoThreadObject) before the block pool
+// (kelcore_internal::ReleaseThreadPool), because the thread object's last
+// error may go back to the pool. The platform layer calls them through
+// these registrations and knows nothing of the classes behind them.
 #ifndef KELCORE_PLATFORM_THREAD_EXIT_H
 #define KELCORE_PLATFORM_THREAD_EXIT_H
 
@@ -55,10 +58,20 @@ inline void SetThreadCache(void *object, unsigned long epoch) {
 void *GetPoolSlot();
 void SetPoolSlot(void *pool);
 
+// What a thread may leave behind, in the order of release.
+enum eTHREAD_EXIT { kExitThreadObject, kExitBlockPool, kExitSteps };
+
 // Called each time the library creates an automatic thread object or a block
-// pool on the calling thread: makes sure both are released when the thread
-// ends.
-void WatchThreadExit();
+// pool on the calling thread: registers `release` as the step's release
+// (the same function every time) and makes sure the registered releases run
+// on the calling thread when it ends.
+void WatchThreadExit(eTHREAD_EXIT step, void (*release)());
+
+// Runs every registered release in the order of eTHREAD_EXIT, on the
+// calling thread (thread_exit.cpp; the exit mechanisms above call it).
+void RunThreadExit();
+// WatchThreadExit's part common to every system: records `release`.
+void RegisterThreadExit(eTHREAD_EXIT step, void (*release)());
 
 // Has `fn` called in the child process after every fork(), on its one
 // thread, before fork() returns there. Windows has no fork(): nothing is

@@ -4,13 +4,12 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
-#include <ostream>
 
-#include "kelcore/app/os_calls.h"
-#include "kelcore/log/log_manager.h"
+#include "kelcore/system/os_calls.h"
 #include "kelcore/msg/message.h"
 #include "kelcore/msg/null_object.h"
 #include "kelcore/platform/thread_exit.h"
+#include "kelcore/sync/last_error_log.h"
 #include "kelcore/sync/lock.h"
 
 namespace {
@@ -220,31 +219,12 @@ struct tTHREAD::tIMPL {
       delete t;
       return Find();
     }
-    kelsys::WatchThreadExit();
+    kelsys::WatchThreadExit(kelsys::kExitThreadObject, &tTHREAD::DeleteAutoThreadObject);
     return t;
   }
 
-  // The record of a change, out of the way of the common case (no log).
-  KELCORE_COLD static void LogChange(tMSG *msg) {
-    {
-      // Formatted before the log's lock is taken: formatting may look the
-      // text up in a message file, under that file's lock, and a reader of
-      // the file may be waiting for the log's lock to trace a seek.
-      const char *text = msg != nullptr ? msg->Format() : nullptr;
-      if (tLOGMGR::Begin("thread", 0xC4)) {
-        std::ostream &log = *tLOGMGR::pLogFile;
-        if (text == nullptr) {
-          log << "SetLastError(NULL)\n";
-        } else {
-          log << "SetLastError(\"" << text << "\")\n";
-        }
-        tLOGMGR::End();
-      }
-    }
-  }
-
   static void SetLastError(tMSG *msg) {
-    if (tLOGMGR::pLogFile != nullptr) LogChange(msg);
+    if (*kelcore_internal::kLogStream != nullptr) kelcore_internal::LogLastError(msg);
     tTHREAD *t = Locate();
     if (t == nullptr) {
       // Not recorded; the message was handed over all the same.

@@ -6,7 +6,7 @@
 #include <new>
 #include <ostream>
 
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/error/os_error.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/msg/message.h"

@@ -7,8 +7,8 @@
 #include <new>
 #include <ostream>
 
-#include "kelcore/app/os_calls.h"
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/system/os_calls.h"
+#include "kelcore/msgcat/module_catalogs.h"
 #include "kelcore/error/os_error.h"
 #include "kelcore/log/log_manager.h"
 #include "kelcore/msg/message.h"

@@ -1,14 +1,14 @@
-// The Win32 file calls on POSIX file descriptors. See platform/file.h and
-// docs/files.md for what is emulated and what is not.
+// The Win32 file calls on POSIX file descriptors: opening with share modes,
+// reading and writing, position and size, deleting and renaming. Region
+// locks live in file_locks.cpp, attributes and times in file_attributes.cpp,
+// what they share in file_handle.h. See platform/file.h and docs/files.md
+// for what is emulated and what is not.
 #include "kelcore/platform/file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
-#if defined(__linux__)
-#  include <sys/xattr.h>
-#endif
 
 #include <atomic>
 #include <cerrno>
@@ -19,23 +19,10 @@
 #include <mutex>
 #include <new>
 
-#include "kelcore/platform/dir.h"
 #include "kelcore/platform/posix/file_attributes.h"
+#include "kelcore/platform/posix/file_handle.h"
 #include "kelcore/platform/posix/name_resolver.h"
 #include "kelcore/platform/posix/native_name.h"
-#include "kelcore/platform/thread_exit.h"
-
-// Open-file-description locks belong to the open file, as Win32 region
-// locks belong to the handle. Where the system lacks them, classic record
-// locks are the closest thing (they do not exclude other handles of the
-// same process).
-#if defined(F_OFD_SETLK)
-#  define KELSYS_SETLK F_OFD_SETLK
-#  define KELSYS_SETLKW F_OFD_SETLKW
-#else
-#  define KELSYS_SETLK F_SETLK
-#  define KELSYS_SETLKW F_SETLKW
-#endif
 
 #if defined(O_DSYNC)
 #  define KELSYS_O_WRITETHROUGH O_DSYNC
@@ -44,101 +31,10 @@
 #endif
 
 namespace kelsys {
+
+using namespace posixfile;
+
 namespace {
-
-const std::uint64_t kMaxOffset = static_cast<std::uint64_t>(INT64_MAX);
-
-// One range locked through a handle, kept so that the handle's own locks
-// behave as on Windows: no lock over one's own exclusive range, and an
-// unlock must name the exact range of an earlier lock.
-struct LockRange {
-  LockRange *next;
-  std::uint64_t offset;  // as given to LockFileEx
-  std::uint64_t length;  // as given to LockFileEx
-  std::uint64_t last;    // offset + length - 1, saturated
-  bool exclusive;
-};
-
-bool Overlaps(const LockRange *r, std::uint64_t first, std::uint64_t last) {
-  return r->length != 0 && r->offset <= last && first <= r->last;
-}
-
-class FileHandle : public HandleObject {
- public:
-  FileHandle(int fd, DWORD access, DWORD share)
-      : HandleObject(kFile), fd_(fd), lockFd_(-1), access_(access), share_(share), dev_(0),
-        ino_(0), prev_(nullptr), next_(nullptr), registered_(false), locks_(nullptr) {}
-  ~FileHandle();
-  bool Close();
-  int LockFd();
-
-  int fd_;
-  // The descriptor that carries the handle's kernel locks; -1 until the
-  // first lock decides (see LockFd).
-  int lockFd_;
-  DWORD access_;
-  DWORD share_;
-  dev_t dev_;
-  ino_t ino_;
-  // Chain of the open-file table's bucket (share-mode checks).
-  FileHandle *prev_;
-  FileHandle *next_;
-  bool registered_;
-  // Changed by the handle's own thread under the open-file table's mutex;
-  // read by other handles' transfers under that mutex.
-  LockRange *locks_;
-};
-
-// Handles of this process that hold region locks. While there are none,
-// a transfer has nothing to check: one relaxed load on the fast path.
-std::atomic<int> lockingHandles(0);
-
-// Every open file of the process, by device and inode, so that opens,
-// deletes and renames can honour the share modes of the other handles.
-// The handles themselves are the entries: registering allocates nothing.
-class OpenFileTable {
- public:
-  static OpenFileTable &Get() {
-    static OpenFileTable table;
-    return table;
-  }
-  std::mutex &mutex() { return mutex_; }
-  FileHandle *&Bucket(dev_t dev, ino_t ino) {
-    std::uint64_t h = static_cast<std::uint64_t>(ino) * 0x9E3779B97F4A7C15ull ^
-                      static_cast<std::uint64_t>(dev);
-    return buckets_[(h >> 32) % kBuckets];
-  }
-  void Add(FileHandle *f) {  // under mutex()
-    FileHandle *&head = Bucket(f->dev_, f->ino_);
-    f->prev_ = nullptr;
-    f->next_ = head;
-    if (head != nullptr) head->prev_ = f;
-    head = f;
-    f->registered_ = true;
-  }
-  void Remove(FileHandle *f) {  // under mutex()
-    if (!f->registered_) return;
-    if (f->prev_ != nullptr) {
-      f->prev_->next_ = f->next_;
-    } else {
-      Bucket(f->dev_, f->ino_) = f->next_;
-    }
-    if (f->next_ != nullptr) f->next_->prev_ = f->prev_;
-    f->prev_ = f->next_ = nullptr;
-    f->registered_ = false;
-  }
-
- private:
-  // Held across fork(), so that the child never inherits it locked.
-  OpenFileTable() : buckets_() {
-    HoldAcrossFork(
-        kForkOpenFiles, [] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
-        [] { Get().mutex_.unlock(); });
-  }
-  static const unsigned kBuckets = 64;
-  std::mutex mutex_;
-  FileHandle *buckets_[kBuckets];
-};
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -166,34 +62,6 @@ bool ConflictsWithOpenHandles(OpenFileTable &table, dev_t dev, ino_t ino, DWORD 
   return false;
 }
 
-FileHandle::~FileHandle() {
-  if (locks_ != nullptr) lockingHandles.fetch_sub(1, std::memory_order_relaxed);
-  while (locks_ != nullptr) {
-    LockRange *r = locks_;
-    locks_ = r->next;
-    delete r;
-  }
-}
-
-bool FileHandle::Close() {
-  {
-    OpenFileTable &table = OpenFileTable::Get();
-    std::lock_guard<std::mutex> hold(table.mutex());
-    table.Remove(this);
-  }
-  if (lockFd_ >= 0 && lockFd_ != fd_) ::close(lockFd_);
-  // The descriptor is released even when close reports an error (Linux
-  // and POSIX.1-2024): never retry, or another thread's new descriptor
-  // could be closed.
-  if (::close(fd_) != 0 && errno != EINTR) {
-    SetLastErrorFromErrno(errno);
-    return false;
-  }
-  return true;
-}
-
-FileHandle *FileCast(HANDLE h) { return static_cast<FileHandle *>(HandleCast(h, HandleObject::kFile)); }
-
 // The file behind `h` for a call that needs `access` to it; null with the
 // last error set otherwise. Overlapped operation is not emulated.
 FileHandle *FileForAccess(HANDLE h, DWORD access, LPOVERLAPPED overlapped) {
@@ -208,76 +76,6 @@ FileHandle *FileForAccess(HANDLE h, DWORD access, LPOVERLAPPED overlapped) {
     return nullptr;
   }
   return f;
-}
-
-// Windows lets a handle take either kind of lock whatever its access; the
-// kernel wants a readable descriptor for a shared lock and a writable one
-// for an exclusive lock. A handle opened for only one of the two therefore
-// locks through a second descriptor of the same file, opened for both,
-// where the file's permissions allow it; otherwise through its own, within
-// the kernel's limits. The choice is made at the first lock and kept: the
-// locks of two descriptors would exclude each other. Only with
-// open-file-description locks: classic record locks belong to the process,
-// and closing the second descriptor would drop them all.
-int FileHandle::LockFd() {
-  if (lockFd_ >= 0) return lockFd_;
-  lockFd_ = fd_;
-  if ((access_ & GENERIC_READ) && (access_ & GENERIC_WRITE)) return lockFd_;
-#if defined(__linux__) && defined(F_OFD_SETLK)
-  char self[40];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
-  int fd;
-  do {
-    fd = ::open(self, O_RDWR | O_CLOEXEC | O_NOCTTY);
-  } while (fd < 0 && errno == EINTR);
-  struct stat st;
-  if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_) {
-    lockFd_ = fd;
-  } else if (fd >= 0) {
-    ::close(fd);
-  }
-#endif
-  return lockFd_;
-}
-
-// Region locks on Windows are mandatory: a transfer over a range that
-// another handle locked exclusively fails, and so does a write over a
-// range that any handle, this one included, locked shared. POSIX locks are
-// advisory, so the handles of this process check each other here (other
-// processes cannot be checked). True when `f` may move `bytes` bytes at its
-// position; false with ERROR_LOCK_VIOLATION otherwise.
-bool TransferAllowed(FileHandle *f, DWORD bytes, bool write) {
-  OpenFileTable &table = OpenFileTable::Get();
-  std::lock_guard<std::mutex> hold(table.mutex());
-  bool candidates = false;
-  for (FileHandle *o = table.Bucket(f->dev_, f->ino_); o != nullptr; o = o->next_) {
-    if (o->locks_ != nullptr && o->dev_ == f->dev_ && o->ino_ == f->ino_) candidates = true;
-  }
-  if (!candidates) return true;
-  off_t pos = ::lseek(f->fd_, 0, SEEK_CUR);
-  if (pos < 0) return true;  // the transfer itself will say what is wrong
-  std::uint64_t first = static_cast<std::uint64_t>(pos);
-  std::uint64_t last = bytes - 1 > UINT64_MAX - first ? UINT64_MAX : first + bytes - 1;
-  for (FileHandle *o = table.Bucket(f->dev_, f->ino_); o != nullptr; o = o->next_) {
-    if (o->dev_ != f->dev_ || o->ino_ != f->ino_) continue;
-    for (const LockRange *r = o->locks_; r != nullptr; r = r->next) {
-      if (!Overlaps(r, first, last)) continue;
-      if (r->exclusive ? o != f : write) {
-        SetLastError(ERROR_LOCK_VIOLATION);
-        return false;
-      }
-    }
-  }
-  return true;
-}
-
-// A system call's result of 0 or -1: false with its errno as the last error.
-bool CallSucceeded(int rc) {
-  if (rc != 0) {
-    SetLastErrorFromErrno(errno);
-    return false;
-  }
-  return true;
 }
 
 // CallSucceeded for a call that a signal may interrupt before it does
@@ -300,42 +98,6 @@ DWORD LowPartResult(std::uint64_t value) {
   return low;
 }
 
-// The name prepared for the system (see name_resolver.h); false with the
-// last error set.
-bool NativeName(LPCSTR name, char (&out)[kNativeNameSize]) {
-  DWORD err = PrepareDosName(name, out, sizeof out);
-  if (err != ERROR_SUCCESS) {
-    SetLastError(err);
-    return false;
-  }
-  return true;
-}
-
-// Runs `call` (0, or -1 with errno set) on the prepared `path`, and after a
-// miss on the entry that matches it without regard to case, which `spare`
-// receives. `*used` is the path of the last try. Returns ERROR_SUCCESS or
-// the Win32 code of the failure; `*callErrno` is the errno value of a
-// failed call, 0 when the name itself failed.
-template <class Call>
-DWORD CallOnExistingName(const char *path, char (&spare)[kNativeNameSize], const char **used,
-                         int *callErrno, Call call) {
-  *used = path;
-  *callErrno = 0;
-  if (call(path) == 0) return ERROR_SUCCESS;
-  int err = errno;
-  if (err == ENOENT || err == ENOTDIR) {
-    DWORD found = ResolveExistingName(path, spare, sizeof spare);
-    if (found != ERROR_SUCCESS) return found;
-    if (std::strcmp(spare, path) != 0) {
-      *used = spare;
-      if (call(spare) == 0) return ERROR_SUCCESS;
-      err = errno;
-    }
-  }
-  *callErrno = err;
-  return ErrnoToWin32(err);
-}
-
 // Whether `path` is a symbolic link whose target is missing.
 // errno is left as it was.
 bool DanglingLink(const char *path) {
@@ -345,173 +107,6 @@ bool DanglingLink(const char *path) {
                   errno == ENOENT;
   errno = saved;
   return dangling;
-}
-
-// CallOnExistingName for the Win32 calls: false with the last error set.
-template <class Call>
-bool OnExistingName(LPCSTR name, char (&path)[kNativeNameSize], char (&spare)[kNativeNameSize],
-                    const char **used, Call call) {
-  if (!NativeName(name, path)) return false;
-  int callErrno;
-  DWORD err = CallOnExistingName(path, spare, used, &callErrno, call);
-  if (err != ERROR_SUCCESS) {
-    SetLastError(err);
-    return false;
-  }
-  return true;
-}
-
-// The same for the C runtime's calls: -1 with errno set. Names are checked
-// as for the Win32 calls, since both reach the same files.
-template <class Call>
-int CrtOnExistingName(LPCSTR name, Call call) {
-  char path[kNativeNameSize];
-  char spare[kNativeNameSize];
-  const char *used = nullptr;
-  int callErrno = 0;
-  DWORD err = PrepareDosName(name, path, sizeof path);
-  if (err == ERROR_SUCCESS) err = CallOnExistingName(path, spare, &used, &callErrno, call);
-  if (err == ERROR_SUCCESS) return 0;
-  errno = callErrno != 0 ? callErrno : NativeNameErrno(err);
-  return -1;
-}
-
-// --- hidden, system and archive ---------------------------------------------
-
-const char kAttribXattr[] = "user.kelcore.attrib";
-const DWORD kXattrBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-
-// A directory keeps its read-only bit there too: on Windows it stops
-// nothing, so taking the write bits away would be wrong.
-DWORD XattrBitsFor(bool directory) {
-  return directory ? kXattrBits | FILE_ATTRIBUTE_READONLY : kXattrBits;
-}
-
-// What a file without the extended attribute has: regular files carry the
-// archive flag from birth, as new files on Windows do; directories nothing.
-DWORD DefaultXattrBits(bool directory) { return directory ? 0 : FILE_ATTRIBUTE_ARCHIVE; }
-
-DWORD ParseXattrBits(const char *text, ssize_t n, bool directory) {
-  if (n <= 0 || n >= 16) return DefaultXattrBits(directory);
-  char buf[16];
-  std::memcpy(buf, text, static_cast<std::size_t>(n));
-  buf[n] = '\0';
-  char *end = nullptr;
-  unsigned long v = std::strtoul(buf, &end, 16);
-  if (end == buf) return DefaultXattrBits(directory);
-  return static_cast<DWORD>(v) & XattrBitsFor(directory);
-}
-
-void FormatXattrBits(DWORD bits, char (&out)[16]) {
-  std::snprintf(out, sizeof out, "0x%02x", static_cast<unsigned>(bits));
-}
-
-// File systems without user extended attributes (tmpfs before Linux 6.6,
-// many network and FAT mounts) and non-regular files that may not carry
-// them: the bits are simply not kept there.
-bool XattrUnsupported(int err) {
-  return err == ENOTSUP || err == EOPNOTSUPP || err == EPERM || err == ENOSYS;
-}
-
-}  // namespace
-
-DWORD ReadXattrBits(const char *path, bool directory) {
-#if defined(__linux__)
-  char buf[16];
-  ssize_t n = ::getxattr(path, kAttribXattr, buf, sizeof buf);
-  if (n < 0) return DefaultXattrBits(directory);
-  return ParseXattrBits(buf, n, directory);
-#else
-  (void)path;
-  return DefaultXattrBits(directory);
-#endif
-}
-
-namespace {
-
-// 0, or an errno value for a failure worth reporting.
-int WriteXattrBits(const char *path, int fd, DWORD bits, bool directory) {
-#if defined(__linux__)
-  bits &= XattrBitsFor(directory);
-  int rc;
-  if (bits == DefaultXattrBits(directory)) {
-    rc = fd >= 0 ? ::fremovexattr(fd, kAttribXattr) : ::removexattr(path, kAttribXattr);
-    if (rc != 0 && errno == ENODATA) rc = 0;
-  } else {
-    char text[16];
-    FormatXattrBits(bits, text);
-    std::size_t len = std::strlen(text);
-    rc = fd >= 0 ? ::fsetxattr(fd, kAttribXattr, text, len, 0)
-                 : ::setxattr(path, kAttribXattr, text, len, 0);
-  }
-  if (rc != 0 && !XattrUnsupported(errno)) return errno;
-  return 0;
-#else
-  (void)path;
-  (void)fd;
-  (void)bits;
-  (void)directory;
-  return 0;
-#endif
-}
-
-bool HasNoWriteBit(mode_t mode) { return (mode & 0222) == 0; }
-
-// --- region locks ------------------------------------------------------------
-
-// Sets or clears a kernel lock on [first, last]; offsets past what off_t
-// holds are out of reach of every reader, writer and locker anyway.
-int KernelLock(int fd, short type, std::uint64_t first, std::uint64_t last, bool wait) {
-  if (first > kMaxOffset) return 0;
-  struct flock fl;
-  std::memset(&fl, 0, sizeof fl);
-  fl.l_type = type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = static_cast<off_t>(first);
-  fl.l_len = last >= kMaxOffset ? 0 : static_cast<off_t>(last - first + 1);
-  int rc;
-  do {
-    rc = ::fcntl(fd, wait ? KELSYS_SETLKW : KELSYS_SETLK, &fl);
-  } while (rc != 0 && errno == EINTR);
-  return rc == 0 ? 0 : errno;
-}
-
-// Brings the kernel's locks of the handle over [first, last] in line with
-// its ranges (and `extra`, a range about to be added): exclusive where an
-// exclusive range covers a byte, shared where only shared ones do, none
-// elsewhere. One descriptor holds one kind of lock per byte, and a handle's
-// shared range may lie over its own exclusive one, so the kernel gets the
-// stronger of the two. Returns 0 or the errno value of the call that
-// failed; parts set before it stay set.
-int SyncKernelLocks(FileHandle *f, const LockRange *extra, std::uint64_t first,
-                    std::uint64_t last, bool wait) {
-  int fd = f->LockFd();
-  std::uint64_t cur = first;
-  for (;;) {
-    // The kind wanted at `cur`, and how far it goes unchanged.
-    short type = F_UNLCK;
-    std::uint64_t end = last;
-    auto consider = [&type, &end, cur](const LockRange *r) {
-      if (r->length == 0) return;
-      if (r->offset <= cur && cur <= r->last) {
-        if (r->exclusive) type = F_WRLCK;
-        if (type == F_UNLCK) type = F_RDLCK;
-        if (r->last < end) end = r->last;
-      } else if (r->offset > cur && r->offset - 1 < end) {
-        end = r->offset - 1;
-      }
-    };
-    for (const LockRange *r = f->locks_; r != nullptr; r = r->next) consider(r);
-    if (extra != nullptr) consider(extra);
-    int err = KernelLock(fd, type, cur, end, wait && type != F_UNLCK);
-    if (err != 0) return err;
-    if (end >= last) return 0;
-    cur = end + 1;
-  }
-}
-
-std::uint64_t Make64(DWORD low, DWORD high) {
-  return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
 }  // namespace
@@ -842,165 +437,6 @@ BOOL FlushFileBuffers(HANDLE file) {
   return RetriedCallSucceeded([f] { return ::fsync(f->fd_); });
 }
 
-// --- region locks ------------------------------------------------------------
-
-BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
-                LPOVERLAPPED overlapped) {
-  FileHandle *f = FileCast(file);
-  if (f == nullptr) return FALSE;
-  if (overlapped == nullptr || reserved != 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  std::uint64_t offset = Make64(overlapped->Offset, overlapped->OffsetHigh);
-  std::uint64_t length = Make64(bytesLow, bytesHigh);
-  bool exclusive = (flags & LOCKFILE_EXCLUSIVE_LOCK) != 0;
-  bool wait = (flags & LOCKFILE_FAIL_IMMEDIATELY) == 0;
-  std::uint64_t last = length == 0 ? offset
-                       : (length - 1 > UINT64_MAX - offset ? UINT64_MAX : offset + length - 1);
-  if (length != 0 && offset > kMaxOffset) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  // The handle's own ranges, as on Windows: an exclusive lock may not lie
-  // over any of them (a waiting one would wait for itself forever, so it
-  // is refused too); a shared one may lie over any.
-  for (LockRange *r = f->locks_; r != nullptr; r = r->next) {
-    if (exclusive && length != 0 && Overlaps(r, offset, last)) {
-      SetLastError(ERROR_LOCK_VIOLATION);
-      return FALSE;
-    }
-  }
-  LockRange *rec = new (std::nothrow) LockRange;
-  if (rec == nullptr) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
-  }
-  rec->offset = offset;
-  rec->length = length;
-  rec->last = last;
-  rec->exclusive = exclusive;
-  if (length != 0) {
-    int err = SyncKernelLocks(f, rec, offset, last, wait);
-    if (err != 0) {
-      // Back to what the handle's ranges say, which drops any part taken.
-      SyncKernelLocks(f, nullptr, offset, last, false);
-      delete rec;
-      if (err == EAGAIN || err == EACCES) {
-        SetLastError(ERROR_LOCK_VIOLATION);
-      } else if (err == EBADF) {
-        // No descriptor of the kind the lock needs (see FileHandle::LockFd).
-        SetLastError(ERROR_ACCESS_DENIED);
-      } else {
-        SetLastErrorFromErrno(err);
-      }
-      return FALSE;
-    }
-  }
-  OpenFileTable &table = OpenFileTable::Get();
-  std::lock_guard<std::mutex> hold(table.mutex());
-  if (f->locks_ == nullptr) lockingHandles.fetch_add(1, std::memory_order_relaxed);
-  rec->next = f->locks_;
-  f->locks_ = rec;
-  return TRUE;
-}
-
-BOOL UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD bytesLow,
-                DWORD bytesHigh) {
-  FileHandle *f = FileCast(file);
-  if (f == nullptr) return FALSE;
-  std::uint64_t offset = Make64(offsetLow, offsetHigh);
-  std::uint64_t length = Make64(bytesLow, bytesHigh);
-  LockRange **link = &f->locks_;
-  while (*link != nullptr && !((*link)->offset == offset && (*link)->length == length)) {
-    link = &(*link)->next;
-  }
-  LockRange *rec = *link;
-  if (rec == nullptr) {
-    SetLastError(ERROR_NOT_LOCKED);
-    return FALSE;
-  }
-  OpenFileTable &table = OpenFileTable::Get();
-  {
-    std::lock_guard<std::mutex> hold(table.mutex());
-    *link = rec->next;
-  }
-  if (rec->length != 0) {
-    int err = SyncKernelLocks(f, nullptr, rec->offset, rec->last, false);
-    if (err != 0) {
-      std::lock_guard<std::mutex> hold(table.mutex());
-      rec->next = f->locks_;
-      f->locks_ = rec;
-      SetLastErrorFromErrno(err);
-      return FALSE;
-    }
-  }
-  {
-    std::lock_guard<std::mutex> hold(table.mutex());
-    if (f->locks_ == nullptr) lockingHandles.fetch_sub(1, std::memory_order_relaxed);
-  }
-  delete rec;
-  return TRUE;
-}
-
-// --- path-based calls --------------------------------------------------------
-
-DWORD GetFileAttributesA(LPCSTR name) {
-  char path[kNativeNameSize];
-  char spare[kNativeNameSize];
-  const char *used;
-  struct stat st;
-  bool dangling = false;
-  // A link that leads nowhere is listed, and so exists: a reparse point.
-  auto statOrLink = [&st, &dangling](const char *p) {
-    if (::stat(p, &st) == 0) return 0;
-    int err = errno;
-    if (err == ENOENT && ::lstat(p, &st) == 0 && S_ISLNK(st.st_mode)) {
-      dangling = true;
-      return 0;
-    }
-    errno = err;
-    return -1;
-  };
-  if (!OnExistingName(name, path, spare, &used, statOrLink)) return INVALID_FILE_ATTRIBUTES;
-  if (dangling) return FILE_ATTRIBUTE_REPARSE_POINT;
-  bool directory = S_ISDIR(st.st_mode);
-  DWORD attrs = ReadXattrBits(used, directory);
-  if (directory) attrs |= FILE_ATTRIBUTE_DIRECTORY;
-  if (!directory && HasNoWriteBit(st.st_mode)) attrs |= FILE_ATTRIBUTE_READONLY;
-  return attrs == 0 ? FILE_ATTRIBUTE_NORMAL : attrs;
-}
-
-BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
-  char path[kNativeNameSize];
-  char spare[kNativeNameSize];
-  const char *used;
-  struct stat st;
-  if (!OnExistingName(name, path, spare, &used,
-                      [&st](const char *p) { return ::stat(p, &st); })) {
-    return FALSE;
-  }
-  bool directory = S_ISDIR(st.st_mode);
-  // A file's read-only takes every write bit away; clearing it gives the
-  // owner write access back (nobody else's: widening access is the
-  // caller's decision, not the attribute's). A directory's read-only
-  // stops nothing on Windows, so it is only remembered, with the others.
-  mode_t mode = st.st_mode & 07777;
-  mode_t want = mode;
-  if (!directory) {
-    want = (attributes & FILE_ATTRIBUTE_READONLY)
-               ? static_cast<mode_t>(mode & ~static_cast<mode_t>(0222))
-               : (HasNoWriteBit(mode) ? static_cast<mode_t>(mode | 0200) : mode);
-  }
-  if (want != mode && !CallSucceeded(::chmod(used, want))) return FALSE;
-  int err = WriteXattrBits(used, -1, attributes, directory);
-  if (err != 0) {
-    SetLastErrorFromErrno(err);
-    return FALSE;
-  }
-  return TRUE;
-}
-
 namespace {
 // Refuses to delete or rename a file that an open handle of this process
 // does not share for deletion; false with the last error set.
@@ -1116,40 +552,6 @@ int FileHandleNumber(HANDLE file) {
   HandleObject *obj = static_cast<HandleObject *>(file);
   if (obj->kind() != HandleObject::kFile) return -1;
   return static_cast<FileHandle *>(obj)->fd_;
-}
-
-int StatFile(LPCSTR name, FileStatus *out) {
-  struct stat st;
-  if (CrtOnExistingName(name, [&st](const char *p) { return ::stat(p, &st); }) != 0) return -1;
-  out->size = static_cast<std::int64_t>(st.st_size);
-  out->mtime = static_cast<std::int64_t>(st.st_mtime);
-  out->isDirectory = S_ISDIR(st.st_mode) ? 1 : 0;
-  return 0;
-}
-
-int UtimeFile(LPCSTR name, std::int64_t time) {
-  struct timespec times[2];
-  times[0].tv_sec = static_cast<time_t>(time);
-  times[0].tv_nsec = 0;
-  times[1] = times[0];
-  return CrtOnExistingName(name,
-                           [&times](const char *p) { return ::utimensat(AT_FDCWD, p, times, 0); });
-}
-
-int CopyFileMode(LPCSTR model, LPCSTR target) {
-  struct stat st;
-  if (CrtOnExistingName(model, [&st](const char *p) { return ::stat(p, &st); }) != 0) return -1;
-  const mode_t mode = st.st_mode & 07777;
-  return CrtOnExistingName(target, [mode](const char *p) { return ::chmod(p, mode); });
-}
-
-int LocalFileTime(std::int64_t time, std::tm *out) {
-  time_t t = static_cast<time_t>(time);
-  return ::localtime_r(&t, out) != nullptr ? 1 : 0;
-}
-
-std::int64_t MakeFileTime(std::tm *local) {
-  return static_cast<std::int64_t>(std::mktime(local));
 }
 
 }  // namespace kelsys

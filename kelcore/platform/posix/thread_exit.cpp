@@ -5,9 +5,6 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "kelcore/msg/object_pool.h"
-#include "kelcore/sync/thread.h"
-
 namespace kelsys {
 
 // Trivially constructed and destroyed, so it stays readable while the
@@ -21,16 +18,12 @@ namespace {
 
 void OnThreadExit(void *) {
   // Should a slot's destructor callback bring more automatic objects to
-  // life than DeleteAutoThreadObject settles, WatchThreadExit arms the key
-  // again and the system calls us once more.
-  tTHREAD::DeleteAutoThreadObject();
-  kelcore_internal::ReleaseThreadPool();
+  // life than the releases settle, WatchThreadExit arms the key again and
+  // the system calls us once more.
+  RunThreadExit();
 }
 
-void OnProcessExit() {
-  tTHREAD::DeleteAutoThreadObject();
-  kelcore_internal::ReleaseThreadPool();
-}
+void OnProcessExit() { RunThreadExit(); }
 
 struct ExitKey {
   pthread_key_t key;
@@ -113,7 +106,8 @@ void *GetPoolSlot() { return t_thread_cache.pool; }
 
 void SetPoolSlot(void *pool) { t_thread_cache.pool = pool; }
 
-void WatchThreadExit() {
+void WatchThreadExit(eTHREAD_EXIT step, void (*release)()) {
+  RegisterThreadExit(step, release);
   ExitKey &k = Key();
   if (!k.valid || pthread_getspecific(k.key) != nullptr) return;
   // Any non-null value arms the destructor; if the key's storage cannot be

@@ -3,16 +3,12 @@
 // thread_exit.cpp instead, so no object is ever deleted twice.
 #if !defined(KELCORE_STATIC)
 
+#include "kelcore/platform/thread_exit.h"
 #include "kelcore/platform/types.h"
-#include "kelcore/msg/object_pool.h"
-#include "kelcore/sync/thread.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   // Nothing to do on attach: thread objects are created on first use.
-  if (reason == DLL_THREAD_DETACH || reason == DLL_PROCESS_DETACH) {
-    tTHREAD::DeleteAutoThreadObject();
-    kelcore_internal::ReleaseThreadPool();
-  }
+  if (reason == DLL_THREAD_DETACH || reason == DLL_PROCESS_DETACH) kelsys::RunThreadExit();
   return TRUE;
 }
 

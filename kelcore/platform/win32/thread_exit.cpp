@@ -4,8 +4,6 @@
 #include <cstdlib>
 
 #include "kelcore/platform/types.h"
-#include "kelcore/msg/object_pool.h"
-#include "kelcore/sync/thread.h"
 
 namespace kelsys {
 namespace {
@@ -28,20 +26,14 @@ const CacheIndexes &Indexes() {
 }
 
 #if defined(KELCORE_STATIC)
-void OnProcessExit() {
-  tTHREAD::DeleteAutoThreadObject();
-  kelcore_internal::ReleaseThreadPool();
-}
+void OnProcessExit() { RunThreadExit(); }
 
 // A program linked with the static library gets no DllMain of ours, so a
 // TLS callback of the program sees threads end instead. The process end is
 // left to the atexit handler, which runs before static objects are
 // destroyed.
 void NTAPI OnTlsCallback(PVOID, DWORD reason, PVOID) {
-  if (reason == DLL_THREAD_DETACH) {
-    tTHREAD::DeleteAutoThreadObject();
-    kelcore_internal::ReleaseThreadPool();
-  }
+  if (reason == DLL_THREAD_DETACH) RunThreadExit();
 }
 #endif
 
@@ -84,13 +76,14 @@ void SetPoolSlot(void *pool) {
 }
 
 #if defined(KELCORE_STATIC)
-void WatchThreadExit() {
+void WatchThreadExit(eTHREAD_EXIT step, void (*release)()) {
+  RegisterThreadExit(step, release);
   static const int registered = (std::atexit(OnProcessExit), 1);
   (void)registered;
 }
 #else
 // DllMain hears of every thread that ends; nothing to arm.
-void WatchThreadExit() {}
+void WatchThreadExit(eTHREAD_EXIT step, void (*release)()) { RegisterThreadExit(step, release); }
 #endif
 
 }  // namespace kelsys

@@ -1,5 +1,7 @@
 // Where operating-system files meet operating-system directories: the
-// factories of either back end that make an object of the other.
+// factories of either back end that make an object of the other. They live
+// with the directories, the higher of the two floors, because only here are
+// both classes known: the file floor (physical/os/) knows no directory.
 #include <new>
 
 #include "kelcore/dirs/os_dir.h"

@@ -1,3 +1,6 @@
+// Windows only (a name ending in _win32.cpp, kelcore/CMakeLists.txt), and
+// at the top of the library because it includes headers of several floors.
+//
 // The DLL's copies of the inline members that the library exports
 // (KELCORE_INLINE_API, platform/export.h): tLOGMGR::Begin and
 // tDATE::AddDays became inline fast paths, and programs linked against

@@ -1,4 +1,4 @@
-#include "kelcore/app/os_calls.h"
+#include "kelcore/system/os_calls.h"
 
 #include <cstring>
 

@@ -1,13 +1,15 @@
 // Internal to the library: the message-file registry as catalog handles
-// see it (message_file.cpp keeps it).
+// see it. The lookup's floor owns this interface; the message files, a
+// floor above (catalog/message_file.cpp), register themselves and
+// implement it, so that no include runs from here up to the record files.
 //
 // Each registered file carries a serial number, unique for the process's
 // life. A handle remembers the file and serial it was bound to and asks
 // Holds before every use: a destroyed file is gone from the registry, and a
 // new file at the same address has another serial, so a handle never
 // touches a destroyed file.
-#ifndef KELCORE_CATALOG_MESSAGE_REGISTRY_H
-#define KELCORE_CATALOG_MESSAGE_REGISTRY_H
+#ifndef KELCORE_MSGCAT_MESSAGE_REGISTRY_H
+#define KELCORE_MSGCAT_MESSAGE_REGISTRY_H
 
 #include <atomic>
 
@@ -56,4 +58,4 @@ unsigned int Search(const char *name, const char *language, tMSGFILE **file,
 
 }  // namespace kelmsgreg
 
-#endif  // KELCORE_CATALOG_MESSAGE_REGISTRY_H
+#endif  // KELCORE_MSGCAT_MESSAGE_REGISTRY_H

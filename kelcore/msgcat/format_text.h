@@ -1,7 +1,7 @@
 // Internal to the library (not exported): turning a finished text into a
 // format text that shows it as it is.
-#ifndef KELCORE_CATALOG_FORMAT_TEXT_H
-#define KELCORE_CATALOG_FORMAT_TEXT_H
+#ifndef KELCORE_MSGCAT_FORMAT_TEXT_H
+#define KELCORE_MSGCAT_FORMAT_TEXT_H
 
 #include <cstddef>
 
@@ -14,4 +14,4 @@ char *EscapedFormatText(const char *text, std::size_t length);
 
 }  // namespace kelcore_internal
 
-#endif  // KELCORE_CATALOG_FORMAT_TEXT_H
+#endif  // KELCORE_MSGCAT_FORMAT_TEXT_H

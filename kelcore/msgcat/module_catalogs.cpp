@@ -8,13 +8,12 @@
 // before any client code runs. They are destroyed at process exit in the
 // reverse order. Building one needs nothing but the heap: no other file's
 // static object is touched.
-#include "kelcore/catalog/module_catalogs.h"
+#include "kelcore/msgcat/module_catalogs.h"
 
 #include <cstring>
 #include <new>
 
-#include "kelcore/catalog/format_text.h"
-#include "kelcore/error/os_error.h"
+#include "kelcore/msgcat/format_text.h"
 #include "kelcore/platform/error.h"
 #include "kelcore/platform/message_text.h"
 
@@ -95,12 +94,8 @@ namespace kelcstream {
 KELCORE_DEFINE_MODULE_CATALOG("CStream library message catalog", "A.00.00", eERROR)
 const char cID_STRING[] = "CStream library error";
 KELCORE_DEFINE_MODULE_SET0(cID_STRING)
-
-tMSG *NewLibraryError(unsigned int msgId, int errnoValue) {
-  tMSG *msg = NewLibraryError(msgId);
-  *msg << static_cast<tPARAMETER *>(new (std::nothrow) tPARM_ERRNO(errnoValue));
-  return msg;
-}
+// NewLibraryError(msgId, errnoValue) appends a tPARM_ERRNO, which the error
+// floor above defines: it is defined there too (error/os_error.cpp).
 }  // namespace kelcstream
 
 // --------------------------------------------------------------- FILESYS
