@@ -1,25 +1,20 @@
 // C streams used as files, each case in a child process with a time limit
-// (a regression that loops fails instead of hanging the suite): reading
-// straight after writing, short writes under a real size limit, the end of
-// a file on an unbuffered stream, bytes added after the end was met, text
-// over pipes and redirected standard streams, and a window in the caller's
-// memory on a stream that was already written to.
+// (a regression that loops fails instead of hanging the suite).
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #if defined(_WIN32)
-#include <fcntl.h>
 #include <io.h>
+#define KC_IO(f) _##f
 #else
-#include <fcntl.h>
+#define KC_IO(f) f
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
@@ -54,8 +49,7 @@ std::string FileBytes(const std::string &path) {
   return bytes;
 }
 
-// Lines of many lengths, some longer than a window of 512 bytes: about
-// 20 KB in all.
+// About 20 KB of lines, some longer than a window of 512 bytes.
 std::vector<std::string> SomeLines() {
   std::vector<std::string> lines;
   for (int i = 0; i < 120; ++i) lines.push_back(std::string((i * 37) % 300, static_cast<char>('a' + i % 26)));
@@ -70,63 +64,55 @@ int PipeOnto(int fd) {
   int ends[2];
 #if defined(_WIN32)
   if (_pipe(ends, 1 << 18, _O_BINARY) != 0) return -1;
-  if (_dup2(ends[fd == 0 ? 0 : 1], fd) != 0) return -1;
-  _close(ends[fd == 0 ? 0 : 1]);
 #else
   if (pipe(ends) != 0) return -1;
-  if (dup2(ends[fd == 0 ? 0 : 1], fd) < 0) return -1;
-  close(ends[fd == 0 ? 0 : 1]);
 #endif
+  if (KC_IO(dup2)(ends[fd == 0 ? 0 : 1], fd) < 0) return -1;
+  KC_IO(close)(ends[fd == 0 ? 0 : 1]);
   return ends[fd == 0 ? 1 : 0];
 }
 
 bool WriteFd(int fd, const std::string &bytes) {
-#if defined(_WIN32)
-  return _write(fd, bytes.data(), static_cast<unsigned>(bytes.size())) == static_cast<int>(bytes.size());
-#else
-  return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-#endif
+  return KC_IO(write)(fd, bytes.data(), static_cast<unsigned>(bytes.size())) ==
+         static_cast<int>(bytes.size());
 }
 
-std::string ReadFdToEnd(int fd) {
+// Reads until the end, or until `want` bytes when `want` is not zero.
+std::string ReadFd(int fd, size_t want = 0) {
   std::string out;
   char chunk[4096];
-  for (;;) {
-#if defined(_WIN32)
-    int n = _read(fd, chunk, sizeof chunk);
-#else
-    ssize_t n = read(fd, chunk, sizeof chunk);
-#endif
+  while (want == 0 || out.size() < want) {
+    auto n = KC_IO(read)(fd, chunk, sizeof chunk);
     if (n <= 0) break;
     out.append(chunk, static_cast<size_t>(n));
   }
   return out;
 }
 
-void CloseFd(int fd) {
-#if defined(_WIN32)
-  _close(fd);
-#else
-  close(fd);
-#endif
+// A file on a new C stream named `path`, with a window unless it is 0.
+void Name(tFILE &f, const std::string &path, unsigned int window) {
+  f.SetName(path.c_str());
+  if (window) f.SetBuffer(window, nullptr);
+}
+
+// A text file over `phys`: 512 stands for the reference constructor's own
+// window, 0 for none, others for a window of that size.
+tTXTFILE *TextOver(tCSTREAM *phys, unsigned int window) {
+  tTXTFILE *t = window == 512 ? new tTXTFILE(*phys, 1) : new tTXTFILE(phys, 1);
+  if (window != 512 && window != 0) t->SetBuffer(window, nullptr);
+  return t;
 }
 
 // The windows every case runs under: none, 4 KiB and 64 KiB.
 const unsigned int kWindows[] = {0, 4096, 65536};
 
-// --- the cases -------------------------------------------------------------------
-
-// Reading straight after writing, and writing straight after reading,
-// sees and keeps every byte, with and without a window; transfers above
-// 4 KiB included.
+// Reading straight after writing and the reverse keep every byte.
 int ReadAfterWrite(const std::string &dir) {
-  int check = 0;
   for (unsigned int window : kWindows) {
     const std::string path = dir + "/rw" + std::to_string(window);
     {
       tFILE f(new tCSTREAM, 1);
-      f.SetName(path.c_str());
-      if (window) f.SetBuffer(window, nullptr);
+      Name(f, path, window);
       char buf[5000];
       unsigned long got = 7;
       CHECK_OR(1, f.Create(RW, 1, 0666) == 0);
@@ -146,15 +132,12 @@ int ReadAfterWrite(const std::string &dir) {
     std::string want = "hel" + std::string(9000, 'x');
     want.replace(5001, 3, "END");
     CHECK_OR(12, FileBytes(path) == want);
-    ++check;
   }
   return 0;
 }
 
-// A short write under a size limit of 1000 bytes reaches the caller: as a
-// short count when it asks for one, else as a failure with the system's
-// reason (EFBIG), also when a window writes behind. The limit stays on
-// while the files are destroyed. Linux only (RLIMIT_FSIZE).
+// A short write under a size limit (kept on through destruction) reaches
+// the caller: as a short count if asked for, else as EFBIG.
 int ShortWrite(const std::string &dir) {
 #if defined(_WIN32)
   (void)dir;
@@ -167,8 +150,7 @@ int ShortWrite(const std::string &dir) {
   for (unsigned int window : {0u, 65536u}) {
     const std::string path = dir + "/short" + std::to_string(window);
     tFILE f(new tCSTREAM, 1);
-    f.SetName(path.c_str());
-    if (window) f.SetBuffer(window, nullptr);
+    Name(f, path, window);
     CHECK_OR(2, f.Create(RW, 1, 0666) == 0);
     unsigned int status = f.Write(data.data(), data.size(), nullptr);
     if (window) {
@@ -186,7 +168,7 @@ int ShortWrite(const std::string &dir) {
   }
   // With a count, the count tells.
   tFILE g(new tCSTREAM, 1);
-  g.SetName((dir + "/counted").c_str());
+  Name(g, dir + "/counted", 0);
   unsigned long put = 0;
   CHECK_OR(8, g.Create(RW, 1, 0666) == 0);
   CHECK_OR(9, g.Write(data.data(), data.size(), &put) == 0 && put < data.size());
@@ -199,7 +181,7 @@ int EndOfFile(const std::string &dir) {
   const std::string path = dir + "/six.txt";
   CHECK_OR(1, kelcore_test::WriteWholeFile(path, "ab\ncd\n"));
   tTXTFILE t(new tCSTREAM, 1);
-  t.SetName(path.c_str());
+  Name(t, path, 0);
   CHECK_OR(2, t.OpenExisting(1, 1) == 0);
   std::string chars;
   char c;
@@ -215,22 +197,20 @@ int EndOfFile(const std::string &dir) {
   const std::string ini = dir + "/small.ini";
   CHECK_OR(9, kelcore_test::WriteWholeFile(ini, "[s]\r\nk=v\r\n"));
   tINIFILE i(new tCSTREAM, 1);
-  i.SetName(ini.c_str());
+  Name(i, ini, 0);
   char value[16];
   i.Get("s", "k", value, sizeof value - 1, "none");
   CHECK_OR(10, std::string(value) == "v");
   return 0;
 }
 
-// Bytes added after a read met the end, by another writer or by SetSize,
-// are read.
+// Bytes added after a read met the end (another writer, SetSize) are read.
 int EndIsNotSticky(const std::string &dir) {
   for (unsigned int window : kWindows) {
     const std::string path = dir + "/grow" + std::to_string(window);
     CHECK_OR(1, kelcore_test::WriteWholeFile(path, "0123456789"));
     tFILE f(new tCSTREAM, 1);
-    f.SetName(path.c_str());
-    if (window) f.SetBuffer(window, nullptr);
+    Name(f, path, window);
     char buf[64];
     unsigned long got = 0;
     CHECK_OR(2, f.OpenExisting(RW, 1) == 0);
@@ -248,8 +228,7 @@ int EndIsNotSticky(const std::string &dir) {
   return 0;
 }
 
-// stdout redirected to a file: a text file over it, never opened, writes
-// its window out when destroyed.
+// A text file over redirected stdout, never opened, writes out when destroyed.
 int StdoutToFile(const std::string &dir) {
   const std::string path = dir + "/out.txt";
   CHECK_OR(1, std::freopen(path.c_str(), "wb", stdout) != nullptr);
@@ -273,12 +252,8 @@ struct SeekCountingStream : tCSTREAM {
   int seeks = 0;
 };
 
-// stdin a pipe: every line comes, in order, unbuffered and with windows
-// of 512 bytes (the reference constructor's), 4 KiB and 64 KiB; then the
-// end. A window that is dropped keeps nothing it has read ahead, so each
-// reader runs on a pipe of its own. Reading lines that arrive whole leaves
-// the last error as it was, and the pipe is asked to seek at most once
-// (unbuffered: whether it can).
+// stdin a pipe (one per reader): every line comes in order, then the end;
+// the last error stays as it was and the pipe seeks only if unbuffered.
 int StdinPipe(const std::string &) {
   const std::vector<std::string> lines = SomeLines();
   std::string text;
@@ -288,11 +263,10 @@ int StdinPipe(const std::string &) {
     int writer = PipeOnto(0);
     CHECK_OR(1, writer >= 0);
     CHECK_OR(2, WriteFd(writer, text));
-    CloseFd(writer);
+    KC_IO(close)(writer);
     std::clearerr(stdin);
     SeekCountingStream *phys = new SeekCountingStream(stdin);
-    tTXTFILE *in = window == 512 ? new tTXTFILE(*phys, 1) : new tTXTFILE(phys, 1);
-    if (window != 512 && window != 0) in->SetBuffer(window, nullptr);
+    tTXTFILE *in = TextOver(phys, window);
     tMSG *earlier = tOSERR::Make(4, 5);
     tTHREAD::SetLastError(earlier);
     std::vector<char> line(2000);
@@ -317,8 +291,7 @@ int StdinPipe(const std::string &) {
   return 0;
 }
 
-// stdout a pipe: lines written with and without a window all arrive, and
-// a 16-bit text file starts with its byte-order mark.
+// stdout a pipe: lines written with and without a window all arrive.
 int StdoutPipe(const std::string &) {
   const std::vector<std::string> lines = SomeLines();
   for (unsigned int window : {0u, 512u, 4096u, 65536u}) {
@@ -326,41 +299,33 @@ int StdoutPipe(const std::string &) {
     int reader = PipeOnto(1);
     CHECK_OR(1, reader >= 0);
     std::string want;
-    {
-      tCSTREAM *phys = new tCSTREAM(stdout);
-      tTXTFILE *out = window == 512 ? new tTXTFILE(*phys, 1) : new tTXTFILE(phys, 1);
-      if (window != 512 && window != 0) out->SetBuffer(window, nullptr);
-      for (const std::string &l : lines) {
-        CHECK_OR(2, out->WriteLine(l.c_str()) == 0);
-        want += l + "\r\n";
-      }
-      out->Set16BitFlag(1);
-      CHECK_OR(3, out->PutChar('A') == 0);  // not at the start: no mark
-      want += std::string("A\0", 2);
-      CHECK_OR(4, out->Flush(1) == 0 && out->Close() == 0);
-      delete out;
+    tTXTFILE *out = TextOver(new tCSTREAM(stdout), window);
+    for (const std::string &l : lines) {
+      CHECK_OR(2, out->WriteLine(l.c_str()) == 0);
+      want += l + "\r\n";
     }
+    out->Set16BitFlag(1);
+    CHECK_OR(3, out->PutChar('A') == 0);  // not at the start: no mark
+    want += std::string("A\0", 2);
+    CHECK_OR(4, out->Flush(1) == 0 && out->Close() == 0);
+    delete out;
     CHECK_OR(5, std::fflush(stdout) == 0);
     // Only the pipe's read end stays open: the reader sees its end.
 #if defined(_WIN32)
     int keep = _open("NUL", _O_WRONLY);
-    _dup2(keep, 1);
-    _close(keep);
 #else
     int keep = open("/dev/null", O_WRONLY);
-    dup2(keep, 1);
-    close(keep);
 #endif
-    std::string got = ReadFdToEnd(reader);
-    CloseFd(reader);
+    KC_IO(dup2)(keep, 1);
+    KC_IO(close)(keep);
+    std::string got = ReadFd(reader);
+    KC_IO(close)(reader);
     CHECK_OR(6, got == want);
   }
   return 0;
 }
 
-// stdout a terminal (Linux: a pseudo-terminal in raw mode, so that the
-// bytes pass unchanged): a text file writes its lines with the default
-// window and without one.
+// stdout a raw pseudo-terminal: lines pass with and without a window.
 int StdoutTerminal(const std::string &) {
 #if defined(_WIN32)
   return 0;
@@ -377,10 +342,8 @@ int StdoutTerminal(const std::string &) {
   close(slave);
   std::string want;
   for (int window = 0; window < 2; ++window) {
-    tCSTREAM *phys = new tCSTREAM(stdout);
-    tTXTFILE *out = window ? new tTXTFILE(*phys, 1) : new tTXTFILE(phys, 1);
-    // Under 4 KiB in all: nothing reads the terminal until the end, and a
-    // terminal holds little.
+    tTXTFILE *out = TextOver(new tCSTREAM(stdout), window ? 512 : 0);
+    // Under 4 KiB in all: a terminal holds little.
     for (int i = 0; i < 20; ++i) {
       std::string line = std::to_string(window) + ":" + std::string(i * 5, 't');
       CHECK_OR(6, out->WriteLine(line.c_str()) == 0);
@@ -391,14 +354,7 @@ int StdoutTerminal(const std::string &) {
     delete out;
   }
   CHECK_OR(8, std::fflush(stdout) == 0);
-  std::string got;
-  char chunk[4096];
-  while (got.size() < want.size()) {
-    ssize_t n = read(master, chunk, sizeof chunk);
-    if (n <= 0) break;
-    got.append(chunk, static_cast<size_t>(n));
-  }
-  CHECK_OR(9, got == want);
+  CHECK_OR(9, ReadFd(master, want.size()) == want);
   return 0;
 #endif
 }
@@ -421,26 +377,34 @@ int CallerWindowAfterOutput(const std::string &dir) {
   return 0;
 }
 
-typedef int (*Case)(const std::string &dir);
-const std::map<std::string, Case> &Cases() {
-  static const std::map<std::string, Case> cases = {
-      {"read after write", ReadAfterWrite},
-      {"short write", ShortWrite},
-      {"end of file", EndOfFile},
-      {"end is not sticky", EndIsNotSticky},
-      {"stdout to a file", StdoutToFile},
-      {"stdin a pipe", StdinPipe},
-      {"stdout a pipe", StdoutPipe},
-      {"stdout a terminal", StdoutTerminal},
-      {"caller window after output", CallerWindowAfterOutput},
-  };
-  return cases;
-}
+struct NamedCase {
+  const char *name;
+  int (*run)(const std::string &dir);
+};
+const NamedCase kCases[] = {
+    {"read_after_write", ReadAfterWrite},
+    {"short_write", ShortWrite},
+    {"end_of_file", EndOfFile},
+    {"end_is_not_sticky", EndIsNotSticky},
+    {"stdout_to_a_file", StdoutToFile},
+    {"stdin_a_pipe", StdinPipe},
+    {"stdout_a_pipe", StdoutPipe},
+    {"stdout_a_terminal", StdoutTerminal},
+    {"caller_window_after_output", CallerWindowAfterOutput},
+};
 
 KELCORE_CHILD_MAIN(cstream_case) {
   if (args.size() != 2) return 100;
-  auto it = Cases().find(args[0]);
-  return it == Cases().end() ? 101 : it->second(args[1]);
+  for (const NamedCase &c : kCases) {
+    if (args[0] == c.name) return c.run(args[1]);
+  }
+  return 101;
+}
+
+std::vector<std::string> CaseNames() {
+  std::vector<std::string> names;
+  for (const NamedCase &c : kCases) names.push_back(c.name);
+  return names;
 }
 
 class CStreamCases : public kelcore_test::TempDirTest,
@@ -448,25 +412,15 @@ class CStreamCases : public kelcore_test::TempDirTest,
 
 TEST_P(CStreamCases, InAChildWithinTwentySeconds) {
 #if defined(_WIN32)
-  if (GetParam() == "short write") GTEST_SKIP() << "size limits are Linux's (RLIMIT_FSIZE)";
-  if (GetParam() == "stdout a terminal") GTEST_SKIP() << "pseudo-terminals are Linux's";
+  if (GetParam() == "short_write") GTEST_SKIP() << "size limits are Linux's (RLIMIT_FSIZE)";
+  if (GetParam() == "stdout_a_terminal") GTEST_SKIP() << "pseudo-terminals are Linux's";
 #endif
   kelcore_test::ChildProcess child;
   ASSERT_TRUE(child.Start("cstream_case", {GetParam(), tmp.path()}));
   EXPECT_EQ(0, child.WaitFor(20000)) << "-2: it hung; otherwise the failing check";
 }
 
-INSTANTIATE_TEST_SUITE_P(Items, CStreamCases,
-                         ::testing::Values("read after write", "short write", "end of file",
-                                           "end is not sticky", "stdout to a file", "stdin a pipe",
-                                           "stdout a pipe", "stdout a terminal",
-                                           "caller window after output"),
-                         [](const ::testing::TestParamInfo<std::string> &info) {
-                           std::string n = info.param;
-                           for (char &c : n) {
-                             if (c == ' ') c = '_';
-                           }
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Items, CStreamCases, ::testing::ValuesIn(CaseNames()),
+                         [](const ::testing::TestParamInfo<std::string> &info) { return info.param; });
 
 }  // namespace
