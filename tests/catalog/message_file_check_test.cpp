@@ -1,11 +1,8 @@
-// Registrations that cannot serve texts: tMSGFILE::Check on real files
-// (missing, unreadable, empty, foreign, cut short, another first catalog)
-// and tMSGFILE::DescribeFailure, which names the file and the reason when
-// the texts that would say so are in the file that failed.
+// tMSGFILE::Check on real files, and tMSGFILE::DescribeFailure, which names
+// the file and the reason even when the texts are in the file that failed.
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,41 +50,37 @@ class MessageFileCheck : public kelcore_test::TempDirTest {
 // a registered file that cannot be opened, it formats as the failed lookup
 // and still describes the same.
 TEST_F(MessageFileCheck, TheBuiltInWordsAreTheEnglishCatalogs) {
-  auto rec = [](unsigned int n) {
-    return [n] {
-      return &(*kelrec::NewLibraryError(n) << "h.rec" << "HISTORY" << "A.01.00" << "A.02.00"
-                                           << "A.01.00" << "JOURNAL");
-    };
-  };
-  auto os = [](unsigned int n) {
-    return [n] { return &(*tOSERR::Make(n, 2) << "data/x.cat"); };
-  };
-  auto cstream = [](unsigned int n) {
-    return [n] { return &(*kelcstream::NewLibraryError(n, EACCES) << "data/x.cat"); };
-  };
-  auto filesys = [](unsigned int n) {
-    return [n] { return &(*kelfilesys::NewLibraryError(n) << "data/x.cat"); };
+  // kind: 'o' OS, 'c' C stream, 'f' FILESYS, 'r' REC, 'p' a plain message
+  // with the OS id string.
+  auto make = [](char kind, unsigned int n) -> tMSG * {
+    switch (kind) {
+      case 'o': return &(*tOSERR::Make(n, 2) << "data/x.cat");
+      case 'c': return &(*kelcstream::NewLibraryError(n, EACCES) << "data/x.cat");
+      case 'f': return &(*kelfilesys::NewLibraryError(n) << "data/x.cat");
+      case 'r':
+        return &(*kelrec::NewLibraryError(n) << "h.rec" << "HISTORY" << "A.01.00" << "A.02.00"
+                                             << "A.01.00" << "JOURNAL");
+      default: return new tMSGSTR("plain %0", kelos::cID_STRING, tMSG::eERROR);
+    }
   };
   const struct {
     const char *what;
-    std::function<tMSG *()> make;
+    char kind;
+    unsigned int n;
     bool builtin;  // false: described as it formats
   } cases[] = {
-      {"OS open", os(0), true},        {"OS read", os(2), true},
-      {"OS size", os(10), true},       {"OS seek", os(17), true},
-      {"OS position", os(18), true},   {"C stream open", cstream(0), true},
-      {"C stream seek", cstream(8), true}, {"C stream position", cstream(9), true},
-      {"C stream size", cstream(11), true}, {"FILESYS access", filesys(2), true},
-      {"FILESYS end", filesys(3), true},
-      {"REC 1", rec(1), true},         {"REC 2", rec(2), true},
-      {"REC 3", rec(3), true},         {"REC 4", rec(4), true},
-      {"REC 5", rec(5), true},         {"REC 6", rec(6), true},
-      {"REC 7", rec(7), true},
-      {"OS write, not a message file's", os(3), false},
-      {"REC 9, not a message file's", rec(9), false},
-      {"a plain message with the OS id string",
-       [] { return static_cast<tMSG *>(new tMSGSTR("plain %0", kelos::cID_STRING, tMSG::eERROR)); },
-       false},
+      {"OS open", 'o', 0, true},         {"OS read", 'o', 2, true},
+      {"OS size", 'o', 10, true},        {"OS seek", 'o', 17, true},
+      {"OS position", 'o', 18, true},    {"C stream open", 'c', 0, true},
+      {"C stream seek", 'c', 8, true},   {"C stream position", 'c', 9, true},
+      {"C stream size", 'c', 11, true},  {"FILESYS access", 'f', 2, true},
+      {"FILESYS end", 'f', 3, true},     {"REC 1", 'r', 1, true},
+      {"REC 2", 'r', 2, true},           {"REC 3", 'r', 3, true},
+      {"REC 4", 'r', 4, true},           {"REC 5", 'r', 5, true},
+      {"REC 6", 'r', 6, true},           {"REC 7", 'r', 7, true},
+      {"OS write, not a message file's", 'o', 3, false},
+      {"REC 9, not a message file's", 'r', 9, false},
+      {"a plain message", 'p', 0, false},
   };
   const std::string good = tmp.File("kelcore.cat");
   ASSERT_TRUE(kelcore_test::WriteWholeFile(good, EnglishCatalogBytes()));
@@ -96,12 +89,12 @@ TEST_F(MessageFileCheck, TheBuiltInWordsAreTheEnglishCatalogs) {
     std::string english;
     {
       kelcore_test::RegisteredMessageFile texts(good);
-      std::unique_ptr<tMSG> msg(c.make());
+      std::unique_ptr<tMSG> msg(make(c.kind, c.n));
       english = msg->Format();
       EXPECT_EQ(english, Describe(msg.get()));
     }
     kelcore_test::RegisteredMessageFile wrong(tmp.File("nowhere/kelcore.cat"));
-    std::unique_ptr<tMSG> msg(c.make());
+    std::unique_ptr<tMSG> msg(make(c.kind, c.n));
     if (c.builtin) {
       EXPECT_EQ(0u, std::string(msg->Format()).find("Message catalog error (")) << msg->Format();
       EXPECT_EQ(english, Describe(msg.get()));

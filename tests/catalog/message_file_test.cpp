@@ -1,8 +1,5 @@
 // Message files and catalog lookup, on files compiled by the catalog
-// compiler: finding catalogs by name, offset and language; the registry's
-// order; tMSGCAT's reads (windows, sparse ids, missing sets and messages,
-// versions, 16-bit texts); damaged and truncated files; a destroyed file
-// never touched; the library's English texts; threads sharing one file.
+// compiler.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -45,6 +42,17 @@ unsigned int Get(tMSGCAT &cat, unsigned int set, unsigned int msg, std::string *
   *text = t != nullptr ? t : "(null)";
   delete[] t;
   return result;
+}
+
+// One GetMsg checked: its status, its text (nullptr: none) and the last error.
+void ExpectRead(tMSGCAT &cat, unsigned int set, unsigned int msg, unsigned int result,
+                const char *text, const char *error) {
+  SCOPED_TRACE(std::to_string(set) + ":" + std::to_string(msg));
+  ClearLastError();
+  std::string got;
+  EXPECT_EQ(result, Get(cat, set, msg, &got));
+  EXPECT_EQ(text ? text : "(null)", got);
+  EXPECT_EQ(error, LastErrorNumber());
 }
 
 class MessageFileTest : public kelcore_test::TempDirTest {
@@ -197,14 +205,7 @@ TEST_F(MessageFileTest, CatalogReads) {
       {3, 1, 1, nullptr, "0:1"},      {1, 24, 0, "text 24", "none"},  // after reading every set
       {7, 0, 1, nullptr, "0:2"},      {8, 0, 1, nullptr, "0:1"},
   };
-  for (const auto &r : reads) {
-    SCOPED_TRACE(std::to_string(r.set) + ":" + std::to_string(r.msg));
-    ClearLastError();
-    std::string text;
-    EXPECT_EQ(r.result, Get(cat, r.set, r.msg, &text));
-    EXPECT_EQ(r.text ? r.text : "(null)", text);
-    EXPECT_EQ(r.error, LastErrorNumber());
-  }
+  for (const auto &r : reads) ExpectRead(cat, r.set, r.msg, r.result, r.text, r.error);
   unsigned int id = 0;
   const struct {
     unsigned int set, msg, result, id;
@@ -226,27 +227,14 @@ TEST_F(MessageFileTest, CatalogReads) {
   // A 16-bit catalog, a too-new version, a language no catalog has.
   tMSGCAT wide("W", nullptr, nullptr), newer("V", "A.02.00", nullptr),
       other_language("C", "A.02.00", "german");
-  const struct {
-    tMSGCAT *cat;
-    unsigned int set, msg, result;
-    const char *text, *error;
-  } others[] = {{&wide, 0, 0, 0, "abc", "none"},
-                {&newer, 0, 0, 0xFFFFFFFFu, "(null)", "0:5"},
-                {&other_language, 1, 1, 0xFFFFFFFFu, "(null)", "1:1"}};
-  for (const auto &o : others) {
-    ClearLastError();
-    std::string text;
-    EXPECT_EQ(o.result, Get(*o.cat, o.set, o.msg, &text));
-    EXPECT_EQ(o.text, text);
-    EXPECT_EQ(o.error, LastErrorNumber());
-  }
+  ExpectRead(wide, 0, 0, 0, "abc", "none");
+  ExpectRead(newer, 0, 0, 0xFFFFFFFFu, nullptr, "0:5");
+  ExpectRead(other_language, 1, 1, 0xFFFFFFFFu, nullptr, "1:1");
 }
 
-// Once bound, a catalog is read from memory: no seek at all. Closed, the
-// file gives no texts (the view does not outlive it); opened again, it is
-// read from the file, where the 25-message set's third window holds 23
-// and 24, so reading 24 after 23 reads the text and no index entries. The
-// unbuffered message file's every seek shows in the log.
+// Once bound, a catalog is read from memory: no seek. Closed, the file
+// gives no texts; opened again, it is read from the file, where the third
+// index window holds 23 and 24, so 24 after 23 seeks for the text only.
 TEST_F(MessageFileTest, TheWindowServesTheNextRead) {
   std::string src = "$catalog C\n$set 1\n";
   for (int i = 1; i <= 25; ++i) src += std::to_string(i) + " t" + std::to_string(i) + "\n";
@@ -282,9 +270,7 @@ TEST_F(MessageFileTest, DamagedFilesGiveAStatusAndAMessage) {
   // with a message, never a crash or a wrong text.
   for (std::size_t n = 0; n <= good.size(); ++n) {
     SCOPED_TRACE(n);
-    RegisteredMessageFile file(tmp.File("t" + std::to_string(n) + ".cat"));
-    ASSERT_TRUE(kelcore_test::WriteWholeFile(tmp.File("t" + std::to_string(n) + ".cat"),
-                                             good.substr(0, n)));
+    RegisteredMessageFile file(Write("t" + std::to_string(n) + ".cat", good.substr(0, n)));
     tMSGCAT a("A", nullptr, nullptr), b("B", nullptr, nullptr);
     const struct {
       tMSGCAT *cat;

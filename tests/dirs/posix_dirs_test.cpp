@@ -1,8 +1,4 @@
-// Linux only (Windows and other systems skip them): what the POSIX layer
-// under directories must get right where POSIX differs from Windows -
-// mount points inside a tree, the name cache's inotify descriptor among the
-// program's own descriptors and after fork(), a removed current directory,
-// symbolic links that lead nowhere.
+// Linux only: where the POSIX layer under directories differs from Windows.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,10 +8,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,8 +40,8 @@ void Touch(const std::string &path) {
   ::close(fd);
 }
 
-// Runs `body` in a forked child under a time limit: its exit code, 128 +
-// the signal that ended it (SIGALRM: it hung), or -1.
+// `body` in a forked child under a time limit: its exit code, 128 + the
+// signal that ended it (SIGALRM: it hung), or -1.
 template <class Body> int InChild(Body body, unsigned int seconds = 20) {
   pid_t pid = fork();
   if (pid == 0) {
@@ -60,8 +54,7 @@ template <class Body> int InChild(Body body, unsigned int seconds = 20) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// The case-insensitive lookup of an existing file spelled in another case:
-// it goes through the directory cache.
+// Through the directory cache when `name` is spelled in another case.
 unsigned int LookUp(const std::string &name) {
   Named<tOSFILE> f(name);
   unsigned int status = f.OpenExisting(tFILEDEFS::MODE_READ, tFILEDEFS::SHARE_DENYNONE);
@@ -69,7 +62,6 @@ unsigned int LookUp(const std::string &name) {
   return status;
 }
 
-// The descriptor of the library's inotify instance, or -1.
 int InotifyDescriptor() {
   int found = -1;
   DIR *fds = ::opendir("/proc/self/fd");
@@ -86,7 +78,6 @@ int InotifyDescriptor() {
   return found;
 }
 
-// The system code of the last error, or 0.
 int SystemCode() {
   const tCATMSG *cat = dynamic_cast<const tCATMSG *>(tTHREAD::GetLastError());
   for (unsigned int i = 0; cat != nullptr && i < cat->NumParms(); ++i) {
@@ -100,15 +91,12 @@ class PosixDirTest : public kelcore_test::TempDirTest {
   std::string P(const std::string &rel) const { return tmp.File(rel); }
 };
 
-// A mounted file system inside a tree is a mounted folder on Windows: a
-// reparse point that tree deletion never enters. Both kinds: another
-// device (tmpfs) and a bind mount of a folder of the same file system.
+// Neither a tmpfs nor a bind mount inside a tree is entered by deletion.
 TEST_F(PosixDirTest, TreeDeletionNeverEntersAMountPoint) {
-  Touch(P("outside/precious.dat"));
-  Touch(P("outside/deep/more.dat"));
-  Touch(P("t/f"));
-  fs::create_directories(P("t/m"));
-  fs::create_directories(P("t/tm"));
+  for (const char *file : {"outside/precious.dat", "outside/deep/more.dat", "t/f"}) {
+    Touch(P(file));
+  }
+  for (const char *dir : {"t/m", "t/tm"}) fs::create_directories(P(dir));
   const std::string t = P("t"), m = P("t/m"), tm = P("t/tm"), outside = P("outside");
   int code = InChild([&] {
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
@@ -119,10 +107,7 @@ TEST_F(PosixDirTest, TreeDeletionNeverEntersAMountPoint) {
     int fd = ::open((tm + "/kept.dat").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
     if (fd < 0) return 78;
     ::close(fd);
-    int bad = 0;
-    // Emptying the tree's folders passes the mount points by; removing
-    // them too stops at them (they are in use) and leaves what they hold.
-    bad |= (Named<tOSDIR>(t).DeleteFiles(tDIRDEFS::DELETE_SUBDIRS) != 0) << 0;
+    int bad = Named<tOSDIR>(t).DeleteFiles(tDIRDEFS::DELETE_SUBDIRS) != 0;
     bad |= (Named<tOSDIR>(t).DeleteFiles(WHOLE) != 3) << 1;
     bad |= (fs::exists(t + "/f")) << 2;
     bad |= (!fs::exists(m + "/precious.dat") || !fs::exists(m + "/deep/more.dat")) << 3;
@@ -137,9 +122,8 @@ TEST_F(PosixDirTest, TreeDeletionNeverEntersAMountPoint) {
               fs::exists(P("outside/deep")));
 }
 
-// The name cache's descriptor is the library's own: close-on-exec and
-// non-blocking, and a number the program closed and reused for something
-// else is never read, blocked on or closed by a lookup.
+// The name cache's descriptor is close-on-exec and non-blocking, and once
+// the program closed and reused its number, a lookup leaves that alone.
 TEST_F(PosixDirTest, TheNameCacheLeavesTheProgramsDescriptorsAlone) {
   Touch(P("Probe.dat"));
   const std::string other = P("PROBE.DAT");
@@ -148,9 +132,6 @@ TEST_F(PosixDirTest, TheNameCacheLeavesTheProgramsDescriptorsAlone) {
   if (fd < 0) GTEST_SKIP() << "no inotify instance (out of instances, or no /proc)";
   EXPECT_EQ(FD_CLOEXEC, ::fcntl(fd, F_GETFD) & FD_CLOEXEC);
   EXPECT_EQ(O_NONBLOCK, ::fcntl(fd, F_GETFL) & O_NONBLOCK);
-
-  // Each case in a child, under a time limit: the program closes the
-  // library's descriptor and gets its number back for a pipe.
   const struct { const char *what; int bytes; bool forked; } cases[] = {
       {"a pipe holding 22 bytes", 22, false},
       {"an empty blocking pipe", 0, false},
@@ -161,7 +142,6 @@ TEST_F(PosixDirTest, TheNameCacheLeavesTheProgramsDescriptorsAlone) {
     int code = InChild(
         [&] {
           if (c.forked) {
-            // The child of a fork closes what it inherited and opens its log.
             ::close(fd);
             int log = ::open(P("child.log").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
             if (log != fd) return 70;
@@ -185,8 +165,7 @@ TEST_F(PosixDirTest, TheNameCacheLeavesTheProgramsDescriptorsAlone) {
   EXPECT_EQ(0u, LookUp(other)) << "the parent's cache still works";
 }
 
-// A removed current directory (Windows never allows one): C: is still the
-// current drive, the map still holds it, and the next free drive is D:.
+// With the current directory removed, C: is still current and mapped.
 TEST_F(PosixDirTest, DrivesStayRightAfterTheCurrentDirectoryIsRemoved) {
   fs::create_directories(P("gone"));
   const std::string gone = P("gone");
@@ -203,9 +182,8 @@ TEST_F(PosixDirTest, DrivesStayRightAfterTheCurrentDirectoryIsRemoved) {
   EXPECT_EQ(0, code) << "failed checks, one bit each";
 }
 
-// A symbolic link that leads nowhere is an entry that exists and cannot be
-// opened, said at once: status 3 with "The file cannot be accessed by the
-// system" (1920) for every way of opening; deleting it removes the link.
+// A dangling link exists, cannot be opened (status 3, system code 1920),
+// and is deleted itself.
 TEST_F(PosixDirTest, ALinkThatLeadsNowhereExistsAndCannotBeOpened) {
   ASSERT_EQ(0, ::symlink(P("missing").c_str(), P("dangling").c_str()));
   Named<tOSFILE> f(P("dangling"));

@@ -1,5 +1,4 @@
-// INI files: the checked numeric reads (GetChecked) beside the numeric Get,
-// and what a query does to a file that does not exist.
+// INI files: checked numeric reads, and queries on a missing file.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -19,7 +18,6 @@ using kelcore_test::WriteWholeFile;
 
 class IniChecked : public kelcore_test::TempDirTest {};
 
-// The last error's module number and its parameter `index` as text.
 unsigned int LastNumber() {
   tCATMSG *msg = dynamic_cast<tCATMSG *>(tTHREAD::GetLastError());
   return msg != nullptr && msg->GetIdString() == keltxt::cID_STRING ? msg->GetMsgId() : 9999;
@@ -37,7 +35,7 @@ TEST_F(IniChecked, ReadsWholeNumbersOfTheTypesRangeAndReportsEverythingElse) {
   const std::string lmin = std::to_string(LONG_MIN), lmax = std::to_string(LONG_MAX);
   const std::string umax = std::to_string(ULONG_MAX);
   const std::string huge = "99999999999999999999999";
-  // Each value under each type: "ok" with the number read, or "bad".
+  // Each value under each type: the number read, or "bad".
   const struct {
     std::string value;
     const char *as_long, *as_int, *as_ulong, *as_uint;
@@ -79,41 +77,27 @@ TEST_F(IniChecked, ReadsWholeNumbersOfTheTypesRangeAndReportsEverythingElse) {
   for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
     const std::string key = "K" + std::to_string(i);  // names compare case aside
     SCOPED_TRACE("value \"" + cases[i].value + "\"");
-    // Each read: the status, and the value read or the default left alone.
-    auto check = [&](const char *type, const char *want, unsigned int status, std::string got,
-                     const std::string &low, const std::string &high) {
+    auto check = [&](auto value, const char *type, const char *want, const std::string &low,
+                     const std::string &high) {
       SCOPED_TRACE(type);
+      const unsigned int status = ini.GetChecked("S", key.c_str(), &value);
       if (std::string(want) != "bad") {
         EXPECT_EQ(0u, status);
-        EXPECT_EQ(want, got);
+        EXPECT_EQ(want, std::to_string(value));
         return;
       }
       EXPECT_EQ(0xFFFFFFFFu, status);
-      EXPECT_EQ("55", got);
+      EXPECT_EQ("55", std::to_string(value));
       EXPECT_EQ(4u, LastNumber());
-      EXPECT_EQ(path, LastParm(0));
-      EXPECT_EQ("S", LastParm(1));
-      EXPECT_EQ(key, LastParm(2));
-      EXPECT_EQ(cases[i].value, LastParm(3));
-      EXPECT_EQ(low, LastParm(4));
-      EXPECT_EQ(high, LastParm(5));
+      const std::string parms[] = {path, "S", key, cases[i].value, low, high};
+      for (unsigned int j = 0; j < 6; ++j) EXPECT_EQ(parms[j], LastParm(j)) << j;
     };
-    long l = 55;
-    int n = 55;
-    unsigned long ul = 55;
-    unsigned int u = 55;
-    unsigned int status = ini.GetChecked("S", key.c_str(), &l);
-    check("long", cases[i].as_long, status, std::to_string(l), lmin, lmax);
-    status = ini.GetChecked("S", key.c_str(), &n);
-    check("int", cases[i].as_int, status, std::to_string(n), std::to_string(INT_MIN),
-          std::to_string(INT_MAX));
-    status = ini.GetChecked("S", key.c_str(), &ul);
-    check("unsigned long", cases[i].as_ulong, status, std::to_string(ul), "0", umax);
-    status = ini.GetChecked("S", key.c_str(), &u);
-    check("unsigned int", cases[i].as_uint, status, std::to_string(u), "0",
-          std::to_string(UINT_MAX));
+    check(55L, "long", cases[i].as_long, lmin, lmax);
+    check(55, "int", cases[i].as_int, std::to_string(INT_MIN), std::to_string(INT_MAX));
+    check(55UL, "unsigned long", cases[i].as_ulong, "0", umax);
+    check(55U, "unsigned int", cases[i].as_uint, "0", std::to_string(UINT_MAX));
   }
-  // The unchecked Get reads what it can, as before.
+  // The unchecked Get reads what it can.
   EXPECT_EQ(0L, ini.Get("S", "k5", 55L));
   EXPECT_EQ(12L, ini.Get("S", "k6", 55L));
 
@@ -139,8 +123,6 @@ TEST_F(IniChecked, ReadsWholeNumbersOfTheTypesRangeAndReportsEverythingElse) {
   tTHREAD::SetLastError(static_cast<tMSG *>(nullptr));
 }
 
-// A query creates a missing file (the load opens with OpenAlways); opening
-// the file first does not, and the load then uses the open file.
 TEST_F(IniChecked, AQueryCreatesAMissingFileUnlessTheFileIsOpenedFirst) {
   const std::string path = tmp.File("missing.ini");
   std::string bytes;

@@ -1,9 +1,5 @@
-// kelini as users run it: a table of command lines with their output,
-// error text and exit status on one file; two processes changing one file
-// at once; and a save that hits the file-size limit (a full disk). The
-// program is started as a separate process with fork and exec, so these
-// tests are for Linux (POSIX); elsewhere they skip. The tool itself is
-// built on every system.
+// kelini as users run it, started with fork and exec: Linux (POSIX) only;
+// elsewhere these skip. The tool itself is built on every system.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,7 +15,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 #define KELINI_TESTS 1
 #endif
 
@@ -37,25 +32,20 @@ struct Result {
   std::string err;
 };
 
-// Waits for `pid` at most `seconds`, then kills it: a hang fails the test
-// instead of the suite. The exit status, or -1.
+// The exit status, or -1; a hang past `seconds` is killed.
 int WaitLimited(pid_t pid, int seconds) {
   int status = 0;
-  for (int waited_ms = 0;; waited_ms += 10) {
+  for (int waited_ms = 0; waited_ms < seconds * 1000; waited_ms += 10) {
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (done < 0 && errno != EINTR) return -1;
-    if (waited_ms >= seconds * 1000) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    struct timespec ts = {0, 10 * 1000 * 1000};
-    nanosleep(&ts, nullptr);
+    usleep(10 * 1000);
   }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return -1;
 }
 
-// Everything left in the pipe's read end, which is then closed.
 std::string Drain(int fd) {
   std::string bytes;
   char buf[4096];
@@ -64,23 +54,22 @@ std::string Drain(int fd) {
   return bytes;
 }
 
-// Runs kelini with `args`; its output and errors come through pipes (a pipe
-// has no file-size limit, and the outputs here stay far below a pipe's
-// capacity). With `fileSizeLimit`, the child may write no file larger than
-// that (SIGXFSZ ignored, so a write past it fails with EFBIG as on a full
-// disk).
+// Output and errors come through pipes (no file-size limit there). With
+// `fileSizeLimit`, a write past it fails with EFBIG as on a full disk;
+// with `fullOut`, standard output is /dev/full.
 struct Started {
   pid_t pid;
   int out;
   int err;
 };
 
-Started Start(const std::vector<std::string> &args, long fileSizeLimit = -1) {
+Started Start(const std::vector<std::string> &args, long fileSizeLimit = -1, bool fullOut = false) {
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return Started{-1, -1, -1};
   pid_t pid = fork();
   if (pid == 0) {
-    if (dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) _exit(126);
+    int to = fullOut ? open("/dev/full", O_WRONLY) : out[1];
+    if (to < 0 || dup2(to, 1) < 0 || dup2(err[1], 2) < 0) _exit(126);
     close(out[0]), close(out[1]), close(err[0]), close(err[1]);
     if (fileSizeLimit >= 0) {
       struct rlimit limit = {static_cast<rlim_t>(fileSizeLimit),
@@ -88,8 +77,7 @@ Started Start(const std::vector<std::string> &args, long fileSizeLimit = -1) {
       signal(SIGXFSZ, SIG_IGN);
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
     }
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(KELINI_PROGRAM));
+    std::vector<char *> argv = {const_cast<char *>(KELINI_PROGRAM)};
     for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     execv(KELINI_PROGRAM, argv.data());
@@ -107,6 +95,11 @@ Result Finish(const Started &run) {
   return r;
 }
 
+std::string Subst(std::string text, const std::string &file) {
+  for (size_t at; (at = text.find("$F")) != std::string::npos;) text.replace(at, 2, file);
+  return text;
+}
+
 Result Kelini(const std::vector<std::string> &args, long fileSizeLimit = -1) {
   return Finish(Start(args, fileSizeLimit));
 }
@@ -119,6 +112,7 @@ class KeliniTest : public TempDirTest {
     ReadWholeFile(Ini(), &bytes);
     return bytes;
   }
+  bool Exists(const char *suffix) const { return access((Ini() + suffix).c_str(), F_OK) == 0; }
 };
 
 // One command after another on one file: "$F" stands for the file.
@@ -174,26 +168,24 @@ TEST_F(KeliniTest, CommandsInTurnGiveOutputErrorsAndExitStatus) {
   };
   for (const Step &step : steps) {
     std::vector<std::string> args;
-    std::string line;
-    for (std::string a : step.args) {
-      for (size_t at; (at = a.find("$F")) != std::string::npos;) a.replace(at, 2, Ini());
-      args.push_back(a);
-      line += " " + a;
+    std::string line = "kelini";
+    for (const std::string &a : step.args) {
+      args.push_back(Subst(a, Ini()));
+      line += " " + args.back();
     }
-    std::string err = step.err;
-    for (size_t at; (at = err.find("$F")) != std::string::npos;) err.replace(at, 2, Ini());
+    SCOPED_TRACE(line);
+    const std::string err = Subst(step.err, Ini());
     Result r = Kelini(args);
-    EXPECT_EQ(step.status, r.status) << "kelini" << line << "\n" << r.err;
-    EXPECT_EQ(step.out, r.out) << "kelini" << line;
+    EXPECT_EQ(step.status, r.status) << r.err;
+    EXPECT_EQ(step.out, r.out);
     if (err.empty()) {
-      EXPECT_EQ("", r.err) << "kelini" << line;
+      EXPECT_EQ("", r.err);
     } else {
-      EXPECT_NE(std::string::npos, r.err.find(err)) << "kelini" << line << "\n" << r.err;
+      EXPECT_NE(std::string::npos, r.err.find(err)) << r.err;
     }
   }
-  // The raw line and the comment stay; blanks around '=' go; a missing file
-  // was never created, not even by a refused set.
-  // Written as the library's text files are, with CR LF line ends.
+  // Comments stay, blanks around '=' go, CR LF line ends; no missing file
+  // was created, not even by a refused set.
   EXPECT_EQ("; kept before any section\r\n"
             "[Main]\r\n"
             "; a comment\r\n"
@@ -202,8 +194,8 @@ TEST_F(KeliniTest, CommandsInTurnGiveOutputErrorsAndExitStatus) {
             "count=3\r\n"
             "empty=\r\n",
             Content());
-  EXPECT_NE(0, access((Ini() + ".missing").c_str(), F_OK));
-  EXPECT_NE(0, access((Ini() + ".sav").c_str(), F_OK));
+  EXPECT_FALSE(Exists(".missing"));
+  EXPECT_FALSE(Exists(".sav"));
 }
 
 TEST_F(KeliniTest, HelpNamesEveryCommandAndTheExitStatus) {
@@ -215,14 +207,10 @@ TEST_F(KeliniTest, HelpNamesEveryCommandAndTheExitStatus) {
   }
 }
 
-// Two processes set keys of their own in one file at once. Each set is
-// load, change, save; without a lock held across the three, both load the
-// same content and the second save drops the first one's key. First both
-// start while the file is locked, so that they are released together;
-// then both run as fast as they can.
+// Two processes set keys of their own in one file at once (load, change,
+// save need one lock across them): first released together from a held
+// lock, on a long file that is slow to load; then as fast as they can.
 TEST_F(KeliniTest, TwoConcurrentWritersLoseNothing) {
-  // A long file, so that loading it takes a while: without the lock, both
-  // writers are then well inside their loads at once.
   std::string filler = "[filler]\n";
   for (int i = 0; i < 20000; ++i) filler += "key" + std::to_string(i) + "=some value\n";
   ASSERT_TRUE(WriteWholeFile(Ini(), filler + "[shared]\n"));
@@ -234,12 +222,10 @@ TEST_F(KeliniTest, TwoConcurrentWritersLoseNothing) {
   ASSERT_EQ(0, fcntl(held, F_OFD_SETLK, &whole));
   Started first = Start({"set", Ini(), "shared", "first", "1"});
   Started second = Start({"set", Ini(), "shared", "second", "2"});
-  struct timespec ts = {0, 300 * 1000 * 1000};  // both reach the lock
-  nanosleep(&ts, nullptr);
+  usleep(300 * 1000);
   close(held);
   EXPECT_EQ(0, Finish(first).status);
   EXPECT_EQ(0, Finish(second).status);
-  // Either may win the lock; both keys must be there.
   std::string both = Kelini({"list", Ini(), "shared"}).out;
   EXPECT_TRUE(both == "first=1\nsecond=2\n" || both == "second=2\nfirst=1\n") << both;
 
@@ -250,8 +236,8 @@ TEST_F(KeliniTest, TwoConcurrentWritersLoseNothing) {
     if (writers[w] == 0) {
       std::string name = w == 0 ? "a" : "b";
       for (int i = 0; i < kKeys; ++i) {
-        Result r = Kelini({"set", Ini(), "shared", name + std::to_string(i),
-                                std::to_string(i * 7)});
+        Result r =
+            Kelini({"set", Ini(), "shared", name + std::to_string(i), std::to_string(i * 7)});
         if (r.status != 0) _exit(1);
       }
       _exit(0);
@@ -268,23 +254,20 @@ TEST_F(KeliniTest, TwoConcurrentWritersLoseNothing) {
       EXPECT_NE(std::string::npos, list.out.find(line)) << "lost " << line;
     }
   }
-  EXPECT_NE(0, access((Ini() + ".sav").c_str(), F_OK));
+  EXPECT_FALSE(Exists(".sav"));
 }
 
-// A save that cannot write the new content (the file may not grow past its
-// limit: a full disk for this process) fails with status 1 and a sentence,
-// and the file keeps what it held; later commands read it as before.
+// A save past the file-size limit (a full disk) fails with status 1 and a
+// sentence; the file keeps what it held, and later commands read it.
 TEST_F(KeliniTest, FullDiskLeavesTheFileAsItWas) {
   const std::string before = "[s]\nk=old\n";
   ASSERT_TRUE(WriteWholeFile(Ini(), before));
-  const std::string big(4096, 'x');
-  Result r = Kelini({"set", Ini(), "s", "k", big},
-                    static_cast<long>(before.size()) + 16);
+  const long limit = static_cast<long>(before.size()) + 16;
+  Result r = Kelini({"set", Ini(), "s", "k", std::string(4096, 'x')}, limit);
   EXPECT_EQ(1, r.status);
   EXPECT_NE(std::string::npos, r.err.find("could not be saved; it keeps its earlier content"))
       << r.err;
-  // The file as it was; or, where even writing the old content back
-  // failed, its side copy, which every later load reads instead.
+  // Or, where writing the old content back failed, its side copy.
   std::string side;
   if (ReadWholeFile(Ini() + ".sav", &side)) {
     EXPECT_EQ(before, side);
@@ -294,25 +277,15 @@ TEST_F(KeliniTest, FullDiskLeavesTheFileAsItWas) {
   Result get = Kelini({"get", Ini(), "s", "k"});
   EXPECT_EQ(0, get.status);
   EXPECT_EQ("old\n", get.out);
-  // A change that fits under the limit still goes through.
-  r = Kelini({"set", Ini(), "s", "k", "new"}, static_cast<long>(before.size()) + 16);
+  r = Kelini({"set", Ini(), "s", "k", "new"}, limit);
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ("[s]\r\nk=new\r\n", Content());
-  EXPECT_NE(0, access((Ini() + ".sav").c_str(), F_OK));
+  EXPECT_FALSE(Exists(".sav"));
 }
 
-// Standard output that takes nothing is an error, not a silent success.
 TEST_F(KeliniTest, UnwritableStandardOutputIsAnError) {
   ASSERT_TRUE(WriteWholeFile(Ini(), "[s]\nk=v\n"));
-  pid_t pid = fork();
-  if (pid == 0) {
-    int full = open("/dev/full", O_WRONLY);
-    int null = open("/dev/null", O_WRONLY);
-    if (full < 0 || null < 0 || dup2(full, 1) < 0 || dup2(null, 2) < 0) _exit(126);
-    execl(KELINI_PROGRAM, KELINI_PROGRAM, "get", Ini().c_str(), "s", "k", (char *)nullptr);
-    _exit(127);
-  }
-  EXPECT_EQ(1, WaitLimited(pid, 60));
+  EXPECT_EQ(1, Finish(Start({"get", Ini(), "s", "k"}, -1, true)).status);
 }
 
 #else
